@@ -1,0 +1,1 @@
+int TavrinTestSupportPlaceholder() { return 0; }
