@@ -1,0 +1,134 @@
+#include "tests/support/registry.h"
+
+#include <gtest/gtest.h>
+#include <shellapi.h>
+#include <shlobj.h>
+
+#include <cstring>
+#include <ctime>
+
+namespace {
+
+HKEY Root(Hive hive) { return hive == Hive::User ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE; }
+
+void Set(Hive hive, const char* key, const char* name, DWORD type, const void* data, DWORD size) {
+  HKEY handle = nullptr;
+  LONG status = RegCreateKeyExA(Root(hive), key, 0, nullptr, 0, KEY_WRITE | KEY_WOW64_32KEY,
+                                nullptr, &handle, nullptr);
+  ASSERT_EQ(status, ERROR_SUCCESS) << "create " << key;
+  status = RegSetValueExA(handle, name, 0, type, static_cast<const BYTE*>(data), size);
+  RegCloseKey(handle);
+  ASSERT_EQ(status, ERROR_SUCCESS) << "set " << key << "\\" << name;
+}
+
+void DeleteFolderTree(const std::wstring& folder) {
+  // SHFileOperation wants a double-NUL-terminated list.
+  std::wstring from = folder;
+  from.push_back(L'\0');
+  SHFILEOPSTRUCTW operation = {};
+  operation.wFunc = FO_DELETE;
+  operation.pFrom = from.c_str();
+  operation.fFlags = FOF_NO_UI;
+  if (GetFileAttributesW(folder.c_str()) != INVALID_FILE_ATTRIBUTES) SHFileOperationW(&operation);
+}
+
+std::wstring SpecialFolder(int csidl) {
+  wchar_t path[MAX_PATH] = {};
+  return SHGetSpecialFolderPathW(nullptr, path, csidl, FALSE) ? std::wstring(path) : std::wstring();
+}
+
+}  // namespace
+
+std::optional<uint32_t> RegistryValue::AsDword() const {
+  if (bytes.size() < 4) return std::nullopt;
+  uint32_t value;
+  std::memcpy(&value, bytes.data(), 4);
+  return value;
+}
+
+std::optional<uint64_t> RegistryValue::AsQword() const {
+  if (bytes.size() < 8) return std::nullopt;
+  uint64_t value;
+  std::memcpy(&value, bytes.data(), 8);
+  return value;
+}
+
+std::string RegistryValue::AsString() const {
+  std::string text(bytes.begin(), bytes.end());
+  const size_t nul = text.find('\0');
+  if (nul != std::string::npos) text.resize(nul);
+  return text;
+}
+
+void SetDword(Hive hive, const char* key, const char* name, uint32_t value) {
+  Set(hive, key, name, REG_DWORD, &value, sizeof value);
+}
+
+void SetQword(Hive hive, const char* key, const char* name, uint64_t value) {
+  Set(hive, key, name, REG_QWORD, &value, sizeof value);
+}
+
+void SetString(Hive hive, const char* key, const char* name, const std::string& value) {
+  Set(hive, key, name, REG_SZ, value.c_str(), static_cast<DWORD>(value.size() + 1));
+}
+
+void SetBinary(Hive hive, const char* key, const char* name, const std::vector<uint8_t>& bytes) {
+  Set(hive, key, name, REG_BINARY, bytes.data(), static_cast<DWORD>(bytes.size()));
+}
+
+std::optional<RegistryValue> ReadValue(Hive hive, const char* key, const char* name) {
+  HKEY handle = nullptr;
+  if (RegOpenKeyExA(Root(hive), key, 0, KEY_QUERY_VALUE | KEY_WOW64_32KEY, &handle) != ERROR_SUCCESS)
+    return std::nullopt;
+  RegistryValue value;
+  DWORD size = 0;
+  LONG status = RegQueryValueExA(handle, name, nullptr, &value.type, nullptr, &size);
+  if (status == ERROR_SUCCESS) {
+    value.bytes.resize(size);
+    status = RegQueryValueExA(handle, name, nullptr, &value.type, value.bytes.data(), &size);
+    value.bytes.resize(size);
+  }
+  RegCloseKey(handle);
+  if (status != ERROR_SUCCESS) return std::nullopt;
+  return value;
+}
+
+bool KeyExists(Hive hive, const char* key) {
+  HKEY handle = nullptr;
+  if (RegOpenKeyExA(Root(hive), key, 0, KEY_QUERY_VALUE | KEY_WOW64_32KEY, &handle) != ERROR_SUCCESS)
+    return false;
+  RegCloseKey(handle);
+  return true;
+}
+
+void DeleteValue(Hive hive, const char* key, const char* name) {
+  HKEY handle = nullptr;
+  if (RegOpenKeyExA(Root(hive), key, 0, KEY_SET_VALUE | KEY_WOW64_32KEY, &handle) != ERROR_SUCCESS)
+    return;
+  RegDeleteValueA(handle, name);
+  RegCloseKey(handle);
+}
+
+void DeleteKeyTree(Hive hive, const char* key) {
+  HKEY handle = nullptr;
+  if (RegOpenKeyExA(Root(hive), key, 0, KEY_ALL_ACCESS | KEY_WOW64_32KEY, &handle) != ERROR_SUCCESS)
+    return;
+  RegDeleteTreeA(handle, nullptr);
+  RegCloseKey(handle);
+  RegDeleteKeyA(Root(hive), key);
+}
+
+void ResetProgramState() {
+  for (Hive hive : {Hive::User, Hive::Machine}) {
+    DeleteKeyTree(hive, kSettingsKey);
+    DeleteKeyTree(hive, kLanguageKey);
+    DeleteKeyTree(hive, "SOFTWARE\\tavrin");
+  }
+  DeleteValue(Hive::User, kRunKey, "tavrin-brenlo");
+  for (int csidl : {CSIDL_PROFILE, CSIDL_APPDATA}) {
+    const std::wstring base = SpecialFolder(csidl);
+    if (!base.empty()) DeleteFolderTree(base + L"\\tavrin");
+  }
+}
+
+int64_t UnixNow() { return static_cast<int64_t>(std::time(nullptr)); }

@@ -1,0 +1,85 @@
+#include "tests/support/run_raw.h"
+
+#include <algorithm>
+#include <map>
+
+namespace {
+
+// Case-insensitive name order, as Windows keeps its environment blocks.
+struct NameLess {
+  bool operator()(const std::wstring& a, const std::wstring& b) const {
+    return _wcsicmp(a.c_str(), b.c_str()) < 0;
+  }
+};
+
+std::wstring EnvironmentBlock(const std::vector<std::wstring>& overrides) {
+  std::map<std::wstring, std::wstring, NameLess> vars;
+  if (wchar_t* block = GetEnvironmentStringsW()) {
+    for (const wchar_t* p = block; *p; p += wcslen(p) + 1) {
+      const std::wstring entry(p);
+      const size_t eq = entry.find(L'=', 1);  // "=C:=C:\..." entries start with '='
+      if (eq != std::wstring::npos) vars[entry.substr(0, eq)] = entry.substr(eq + 1);
+    }
+    FreeEnvironmentStringsW(block);
+  }
+  for (const std::wstring& entry : overrides) {
+    const size_t eq = entry.find(L'=');
+    if (eq == std::wstring::npos) continue;
+    const std::wstring name = entry.substr(0, eq), value = entry.substr(eq + 1);
+    if (value.empty()) {
+      vars.erase(name);
+    } else {
+      vars[name] = value;
+    }
+  }
+  std::wstring block;
+  for (const auto& [name, value] : vars) {
+    block += name + L"=" + value;
+    block.push_back(L'\0');
+  }
+  block.push_back(L'\0');
+  return block;
+}
+
+}  // namespace
+
+RunResult RunRaw(const std::wstring& commandLine, DWORD timeoutMs,
+                 const std::vector<std::wstring>& environment) {
+  RunResult result;
+  std::wstring mutableLine = commandLine;  // CreateProcessW may write into it
+  std::wstring block = EnvironmentBlock(environment);
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process = {};
+  if (!CreateProcessW(nullptr, mutableLine.data(), nullptr, nullptr, FALSE,
+                      CREATE_UNICODE_ENVIRONMENT, block.data(), nullptr, &startup, &process)) {
+    result.error = GetLastError();
+    return result;
+  }
+  result.started = true;
+  CloseHandle(process.hThread);
+  if (WaitForSingleObject(process.hProcess, timeoutMs) == WAIT_OBJECT_0) {
+    result.finished = true;
+  } else {
+    TerminateProcess(process.hProcess, 0xDEAD);
+    WaitForSingleObject(process.hProcess, 5000);
+  }
+  GetExitCodeProcess(process.hProcess, &result.exitCode);
+  CloseHandle(process.hProcess);
+  return result;
+}
+
+std::wstring PathBesideMe(const wchar_t* fileName) {
+  wchar_t own[MAX_PATH * 4] = {};
+  const DWORD length = GetModuleFileNameW(nullptr, own, static_cast<DWORD>(std::size(own)));
+  std::wstring path(own, length);
+  const size_t slash = path.find_last_of(L"\\/");
+  path.resize(slash == std::wstring::npos ? 0 : slash + 1);
+  return path + fileName;
+}
+
+std::wstring ProgramPath() { return PathBesideMe(L"tavrin-corvel.exe"); }
+
+std::wstring ProgramCommand(const std::wstring& tail) {
+  return L"\"" + ProgramPath() + L"\" " + tail;
+}

@@ -1,1 +1,0 @@
-int TavrinTestSupportPlaceholder() { return 0; }
