@@ -1,0 +1,21 @@
+// The certificate pin of an HttpRequest: the server is trusted when its
+// chain holds a byte-for-byte copy of the certificate carried in the
+// program's resources ("CERTIFICATE" 132), whatever the platform thinks of it.
+#pragma once
+
+#include <windows.h>
+#include <wininet.h>
+
+#include "platform/unique_handle.h"
+
+// The certificate from the resources of the program's own image, or an empty
+// owner when it is missing or is not a certificate.
+UniqueCertContext LoadPinnedCertificate();
+
+// Switches off the platform's chain, name, date, usage and revocation checks
+// on `hRequest`, so that the pin alone decides. Done before the request is sent.
+void PreparePin(HINTERNET hRequest);
+
+// True when the chain the server presented on `hRequest` holds `pinned`.
+// False when there is no chain to look at.
+bool CheckPin(HINTERNET hRequest, PCCERT_CONTEXT pinned);

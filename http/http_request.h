@@ -1,0 +1,86 @@
+// One synchronous HTTP or HTTPS GET over WinInet, reported to a callback:
+// the body of a 200, the absolute target of a 302 or 303, or an error code.
+// A request belongs to the thread that calls Send; the callbacks run on that
+// thread, inside Send. Redirects are never followed here: the caller decides.
+#pragma once
+
+#include <windows.h>
+#include <wininet.h>
+
+#include "http/http_text.h"
+#include "platform/unique_handle.h"
+
+// What OnResponse receives. It and everything it points to live only during
+// that call: the callback copies what it keeps.
+struct HttpResponse {
+  // For 200, the URL-path text of the request (path and query); for 302, the
+  // absolute redirect target.
+  const char* url;
+  // Body bytes at `data`; 0 for 302.
+  DWORD length;
+  // The body, or null for 302. Freed by the request when OnResponse returns.
+  const void* data;
+};
+
+// The codes handed to OnError, with what `detail` carries for each.
+enum HttpError : int {
+  OpenFailed = 1,           // InternetOpenA failed; last error
+  ConnectFailed = 2,        // InternetConnectA failed; last error
+  OpenRequestFailed = 3,    // HttpOpenRequestA failed; last error
+  SendFailed = 4,           // HttpSendRequestA failed (also TLS refusals without a pin)
+  CertificateMismatch = 5,  // pin in force, no chain or no copy of the pin in it; 0
+  QueryInfoFailed = 6,      // status, Content-Length of a 200 or Location of a 302/303
+  ReadFailed = 7,           // body unreadable, cut short, or too large to hold
+  UnexpectedStatus = 8,     // any status but 200, 302, 303; the status as a number
+};
+
+// Receives the single outcome of each Send, on the thread that called it.
+// Implementations must not destroy the request from inside a callback.
+class IHttpCallback {
+ public:
+  // status is 200 or 302 (also for a server's 303); response is never null.
+  // The result becomes the result of Send.
+  virtual int OnResponse(int status, const HttpResponse* response) = 0;
+  // code is an HttpError; the result is ignored.
+  virtual int OnError(int code, DWORD detail) = 0;
+
+ protected:
+  // Not deleted through this interface: the dialog owns itself.
+  ~IHttpCallback() = default;
+};
+
+class HttpRequest {
+ public:
+  // `urlParts` as InternetCrackUrlA filled it: its strings point into the
+  // caller's URL text, which must stay alive and unchanged while the request
+  // exists. With `pinCertificate` nonzero the certificate carried in the
+  // program's resources is loaded; when that fails the pin is simply off.
+  HttpRequest(IHttpCallback* callback, URL_COMPONENTSA urlParts, BOOL pinCertificate);
+  virtual ~HttpRequest();
+
+  HttpRequest(const HttpRequest&) = delete;
+  HttpRequest& operator=(const HttpRequest&) = delete;
+
+  // Sets (or replaces) the header "X-Last-Installed-Update". A null value is
+  // ignored.
+  void SetLastInstalledUpdate(const char* value);
+
+  // One complete attempt; ends in exactly one OnResponse or OnError. Returns
+  // what OnResponse returned, or 0 when it was not called. May be called
+  // again: each call opens and closes its own handles.
+  int Send();
+
+ private:
+  bool IsSecure() const;
+  // The rest of one attempt once the request handle is open; reports the
+  // outcome and returns Send's result. The handles are closed by the caller.
+  int Exchange(HINTERNET hRequest, const std::string& serverName);
+  int DeliverBody(HINTERNET hRequest);
+  int DeliverLocation(HINTERNET hRequest, const std::string& serverName);
+
+  IHttpCallback* m_callback;  // not owned
+  URL_COMPONENTSA m_urlParts;
+  HeaderMap m_headers;
+  bool m_certificateLoaded = false;
+  UniqueCertContext m_certificate;
+};

@@ -1,0 +1,219 @@
+#include "http/http_request.h"
+
+#include <string>
+
+#include "http/certificate_pin.h"
+
+namespace {
+
+// The security flag is added for https requests.
+constexpr DWORD kRequestFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_AUTO_REDIRECT;
+static_assert(kRequestFlags == 0x80200000);
+
+// Let the platform answer an authentication challenge with its own dialog.
+constexpr DWORD kErrorDialogFlags = FLAGS_ERROR_UI_FILTER_FOR_ERRORS |
+                                    FLAGS_ERROR_UI_FLAGS_CHANGE_OPTIONS |
+                                    FLAGS_ERROR_UI_FLAGS_GENERATE_DATA;
+
+constexpr DWORD kStatusCapacity = 1024;
+constexpr DWORD kLocationCapacity = 10240;
+
+// What a body that ended before its Content-Length is reported with: the
+// platform's read succeeded, but the data ran out.
+constexpr DWORD kBodyCutShort = ERROR_HANDLE_EOF;
+
+// A zero-filled block from the process heap, freed when the owner goes.
+struct HeapTraits {
+  using Type = void*;
+  static constexpr Type Empty() noexcept { return nullptr; }
+  static void Close(Type block) noexcept { HeapFree(GetProcessHeap(), 0, block); }
+};
+using UniqueHeapBlock = UniqueHandle<HeapTraits>;
+
+// A component of the cracked URL as its own string. The parser hands out
+// pointers into the URL text with a length, not terminated strings.
+std::string Component(const char* text, DWORD length) {
+  return text == nullptr ? std::string() : std::string(text, length);
+}
+
+// True when the platform's parser takes `location` as a whole URL.
+bool IsAbsoluteUrl(const char* location) {
+  URL_COMPONENTSA parts = {};
+  parts.dwStructSize = sizeof(parts);
+  parts.dwSchemeLength = 1;
+  parts.dwHostNameLength = 1;
+  parts.dwUrlPathLength = 1;
+  return InternetCrackUrlA(location, static_cast<DWORD>(strlen(location)), 0, &parts) != FALSE;
+}
+
+}  // namespace
+
+HttpRequest::HttpRequest(IHttpCallback* callback, URL_COMPONENTSA urlParts, BOOL pinCertificate)
+    : m_callback(callback), m_urlParts(urlParts) {
+  if (pinCertificate) {
+    m_certificate = LoadPinnedCertificate();
+    m_certificateLoaded = m_certificate.IsValid();
+  }
+}
+
+HttpRequest::~HttpRequest() = default;
+
+void HttpRequest::SetLastInstalledUpdate(const char* value) {
+  if (value == nullptr) return;
+  m_headers["X-Last-Installed-Update"] = value;
+}
+
+bool HttpRequest::IsSecure() const { return m_urlParts.nScheme == INTERNET_SCHEME_HTTPS; }
+
+int HttpRequest::Send() {
+  // The owners close in reverse order of opening: request, connection, root.
+  const UniqueInternetHandle hRoot(
+      InternetOpenA("Updater", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
+  if (!hRoot) {
+    const DWORD error = GetLastError();
+    m_callback->OnError(OpenFailed, error);
+    return 0;
+  }
+
+  const std::string serverName = Component(m_urlParts.lpszHostName, m_urlParts.dwHostNameLength);
+  const std::string userName = Component(m_urlParts.lpszUserName, m_urlParts.dwUserNameLength);
+  const std::string password = Component(m_urlParts.lpszPassword, m_urlParts.dwPasswordLength);
+  const UniqueInternetHandle hConnection(InternetConnectA(
+      hRoot.Get(), serverName.c_str(), m_urlParts.nPort,
+      userName.empty() ? nullptr : userName.c_str(), password.empty() ? nullptr : password.c_str(),
+      INTERNET_SERVICE_HTTP, 0, 0));
+  if (!hConnection) {
+    const DWORD error = GetLastError();
+    m_callback->OnError(ConnectFailed, error);
+    return 0;
+  }
+
+  // The path runs to the end of the URL, so a query goes with it unchanged.
+  const char* object = m_urlParts.lpszUrlPath != nullptr && *m_urlParts.lpszUrlPath != '\0'
+                           ? m_urlParts.lpszUrlPath
+                           : "/";
+  const DWORD flags = kRequestFlags | (IsSecure() ? INTERNET_FLAG_SECURE : 0);
+  const UniqueInternetHandle hRequest(
+      HttpOpenRequestA(hConnection.Get(), "GET", object, nullptr, nullptr, nullptr, flags, 0));
+  if (!hRequest) {
+    const DWORD error = GetLastError();
+    m_callback->OnError(OpenRequestFailed, error);
+    return 0;
+  }
+
+  return Exchange(hRequest.Get(), serverName);
+}
+
+int HttpRequest::Exchange(HINTERNET hRequest, const std::string& serverName) {
+  const bool pinned = m_certificateLoaded && IsSecure();
+  if (pinned) PreparePin(hRequest);
+
+  const std::string headerText = ExtraHeaderText(m_headers);
+  if (!HttpSendRequestA(hRequest, headerText.c_str(), static_cast<DWORD>(headerText.size()),
+                        nullptr, 0)) {
+    const DWORD error = GetLastError();
+    m_callback->OnError(SendFailed, error);
+    return 0;
+  }
+
+  // The platform shows its credential dialog only for a 401 or 407. When the
+  // user answered it, the whole attempt is made again, nested in this one,
+  // whose handles stay open until it is over; it has made the callback.
+  if (InternetErrorDlg(GetDesktopWindow(), hRequest, ERROR_SUCCESS, kErrorDialogFlags, nullptr) ==
+      ERROR_INTERNET_FORCE_RETRY) {
+    Send();
+    return 0;
+  }
+
+  // The request has been sent by now, but nothing of the answer is used
+  // unless the server presented the pinned certificate.
+  if (pinned && !CheckPin(hRequest, m_certificate.Get())) {
+    m_callback->OnError(CertificateMismatch, 0);
+    return 0;
+  }
+
+  char status[kStatusCapacity] = {};
+  DWORD size = sizeof(status);
+  DWORD index = 0;
+  if (!HttpQueryInfoA(hRequest, HTTP_QUERY_STATUS_CODE, status, &size, &index)) {
+    const DWORD error = GetLastError();
+    m_callback->OnError(QueryInfoFailed, error);
+    return 0;
+  }
+  if (StatusIs(status, "200")) return DeliverBody(hRequest);
+  // A 303 is handed on as a 302: either names where the installer is.
+  if (StatusIs(status, "302") || StatusIs(status, "303")) {
+    return DeliverLocation(hRequest, serverName);
+  }
+  m_callback->OnError(UnexpectedStatus, static_cast<DWORD>(ParseLeadingNumber(status)));
+  return 0;
+}
+
+int HttpRequest::DeliverBody(HINTERNET hRequest) {
+  char text[kStatusCapacity] = {};
+  DWORD size = sizeof(text);
+  DWORD index = 0;
+  if (!HttpQueryInfoA(hRequest, HTTP_QUERY_CONTENT_LENGTH, text, &size, &index)) {
+    const DWORD error = GetLastError();
+    m_callback->OnError(QueryInfoFailed, error);
+    return 0;
+  }
+
+  // A length no block can have is refused before any memory is touched.
+  uint32_t length = 0;
+  if (!BodyBlockSize(ParseLeadingNumber(text), length)) {
+    m_callback->OnError(ReadFailed, ERROR_NOT_ENOUGH_MEMORY);
+    return 0;
+  }
+  // HeapAlloc does not set the last error when it fails.
+  UniqueHeapBlock body(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, length));
+  if (!body) {
+    m_callback->OnError(ReadFailed, ERROR_NOT_ENOUGH_MEMORY);
+    return 0;
+  }
+
+  // One read may return less than asked for; read until the Content-Length
+  // is reached, and never beyond it. A body that ends early is a failure: a
+  // truncated installer must never be delivered as a whole one.
+  auto* bytes = static_cast<BYTE*>(body.Get());
+  DWORD total = 0;
+  while (total < length) {
+    DWORD read = 0;
+    if (!InternetReadFile(hRequest, bytes + total, length - total, &read)) {
+      const DWORD error = GetLastError();
+      body.Reset();
+      m_callback->OnError(ReadFailed, error);
+      return 0;
+    }
+    if (read == 0) break;
+    total += read;
+  }
+  if (total < length) {
+    body.Reset();
+    m_callback->OnError(ReadFailed, kBodyCutShort);
+    return 0;
+  }
+
+  const HttpResponse response = {m_urlParts.lpszUrlPath != nullptr ? m_urlParts.lpszUrlPath : "",
+                                 total, body.Get()};
+  return m_callback->OnResponse(200, &response);
+}
+
+int HttpRequest::DeliverLocation(HINTERNET hRequest, const std::string& serverName) {
+  std::string location(kLocationCapacity, '\0');
+  DWORD size = kLocationCapacity;
+  DWORD index = 0;
+  if (!HttpQueryInfoA(hRequest, HTTP_QUERY_LOCATION, location.data(), &size, &index)) {
+    const DWORD error = GetLastError();
+    m_callback->OnError(QueryInfoFailed, error);
+    return 0;
+  }
+  location.resize(strlen(location.c_str()));
+
+  const std::string target = IsAbsoluteUrl(location.c_str())
+                                 ? location
+                                 : AbsoluteLocation(IsSecure(), serverName, m_urlParts.nPort,
+                                                    location);
+  const HttpResponse response = {target.c_str(), 0, nullptr};
+  return m_callback->OnResponse(302, &response);
+}
