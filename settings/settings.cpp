@@ -1,0 +1,89 @@
+#include "settings/settings.h"
+
+#include <cstdint>
+#include <cstring>
+#include <ctime>
+
+#include "platform/unique_handle.h"
+
+const char SettingsKey[] = "SOFTWARE\\tavrin\\brenlo";
+
+namespace {
+
+const char kRunKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run";
+const char kRunValueName[] = "tavrin-brenlo";
+
+// Opens `path` under `hive`, creating it where the process may: a read in the
+// user's hive therefore leaves an empty key behind, and a read of a missing
+// machine key fails for anybody but an administrator. No registry-view flag:
+// a 32-bit process sees the 32-bit view.
+UniqueRegKey OpenOrCreate(HKEY hive, const char* path, REGSAM access) {
+  UniqueRegKey key;
+  if (::RegCreateKeyExA(hive, path, 0, nullptr, REG_OPTION_NON_VOLATILE, access, nullptr,
+                        key.Receive(), nullptr) != ERROR_SUCCESS)
+    key.Reset();
+  return key;
+}
+
+}  // namespace
+
+BOOL ReadSetting(HKEY hive, const char* name, void* buffer, DWORD size) {
+  if (size) std::memset(buffer, 0, size);
+  const UniqueRegKey key = OpenOrCreate(hive, SettingsKey, KEY_READ);
+  if (!key) return FALSE;
+  DWORD length = size;
+  if (::RegQueryValueExA(key.Get(), name, nullptr, nullptr, static_cast<BYTE*>(buffer), &length) ==
+      ERROR_SUCCESS)
+    return TRUE;
+  // A value too large for the buffer may leave part of itself behind; callers
+  // rely on a failed read leaving zeros.
+  if (size) std::memset(buffer, 0, size);
+  return FALSE;
+}
+
+BOOL WriteSetting(const char* name, DWORD type, const void* data, DWORD size) {
+  const UniqueRegKey key = OpenOrCreate(HKEY_CURRENT_USER, SettingsKey, KEY_READ | KEY_WRITE);
+  if (!key) return FALSE;
+  return ::RegSetValueExA(key.Get(), name, 0, type, static_cast<const BYTE*>(data), size) ==
+         ERROR_SUCCESS;
+}
+
+BOOL SetRunValue(const char* command) {
+  const UniqueRegKey key = OpenOrCreate(HKEY_CURRENT_USER, kRunKey, KEY_READ | KEY_WRITE);
+  if (!key) return FALSE;
+  const DWORD size = static_cast<DWORD>(std::strlen(command) + 1);
+  return ::RegSetValueExA(key.Get(), kRunValueName, 0, REG_SZ,
+                          reinterpret_cast<const BYTE*>(command), size) == ERROR_SUCCESS;
+}
+
+BOOL DeleteRunValue() {
+  const UniqueRegKey key = OpenOrCreate(HKEY_CURRENT_USER, kRunKey, KEY_READ | KEY_WRITE);
+  if (!key) return FALSE;
+  return ::RegDeleteValueA(key.Get(), kRunValueName) == ERROR_SUCCESS;
+}
+
+BOOL ReadUpdatesDisabled(int& disabled) {
+  // The machine's value is a fallback only: a user's 0 overrides a machine's 1.
+  for (HKEY hive : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) {
+    DWORD value = 0;
+    const BOOL read = ReadSetting(hive, "md_cu_disable", &value, sizeof value);
+    disabled = value != 0 ? 1 : 0;
+    if (read) return TRUE;
+  }
+  return FALSE;
+}
+
+void StoreDelayMode(int mode) {
+  const int64_t now = static_cast<int64_t>(std::time(nullptr));
+  const DWORD stored = static_cast<DWORD>(mode);
+  // "lasttime" dates the mode; without a new mode it must keep the old date.
+  if (WriteSetting("delaymode", REG_DWORD, &stored, sizeof stored))
+    WriteSetting("lasttime", REG_QWORD, &now, sizeof now);
+}
+
+void ResetSchedule() {
+  StoreDelayMode(static_cast<int>(DelayMode::None));
+  const DWORD enabled = 0;
+  WriteSetting("md_cu_disable", REG_DWORD, &enabled, sizeof enabled);
+  DeleteRunValue();
+}
