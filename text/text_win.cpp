@@ -1,0 +1,47 @@
+#include "text/text.h"
+
+#include "app/globals.h"
+#include "text/language.h"
+#include "text/string_table.h"
+
+bool LoadTextForLanguage(LANGID language, unsigned id, std::wstring& text) {
+  // The program's own tables, walked by hand: LoadStringW would pick the
+  // language itself, and the candidate order is ours to decide. For a
+  // language stored only with the neutral sub-language (English, Spanish,
+  // Italian) the lookup falls back to that table.
+  const HMODULE module = ::GetModuleHandleW(nullptr);
+  const HRSRC resource = ::FindResourceExW(
+      module, RT_STRING, MAKEINTRESOURCEW(static_cast<WORD>(id / 16 + 1)), language);
+  if (resource == nullptr) return false;
+  const HGLOBAL loaded = ::LoadResource(module, resource);
+  if (loaded == nullptr) return false;
+  const auto* block = static_cast<const unsigned char*>(::LockResource(loaded));
+  std::u16string found;
+  if (!FindStringTableEntry(block, ::SizeofResource(module, resource), id, found)) return false;
+  text.assign(found.begin(), found.end());
+  return true;
+}
+
+std::wstring LoadText(unsigned id) {
+  const LANGID user = ::GetUserDefaultLangID();
+  std::wstring text;
+  for (const std::uint16_t language :
+       TextLanguageCandidates(g_forcedLangId, user, ::GetSystemDefaultLangID())) {
+    if (LoadTextForLanguage(language, id, text)) return text;
+  }
+  return std::wstring();
+}
+
+std::string ToNarrow(const std::wstring& text) {
+  // Converted as a terminated string, so a NUL inside `text` ends the result.
+  const int length =
+      ::WideCharToMultiByte(CP_THREAD_ACP, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
+  if (length <= 0) return std::string();
+  std::string narrow(static_cast<std::size_t>(length), '\0');
+  if (::WideCharToMultiByte(CP_THREAD_ACP, 0, text.c_str(), -1, &narrow[0], length, nullptr,
+                            nullptr) != length) {
+    return std::string();
+  }
+  narrow.resize(static_cast<std::size_t>(length) - 1);
+  return narrow;
+}
