@@ -1,0 +1,170 @@
+// The start-up steps in-process, under the real registry, environment and
+// window manager.
+#include "app/startup.h"
+
+#include <gtest/gtest.h>
+#include <shellapi.h>
+
+#include <cstdlib>
+
+#include "app/globals.h"
+#include "platform/module.h"
+#include "resources/resource.h"
+#include "tests/support/registry.h"
+#include "workflow/main_dialog.h"
+
+namespace {
+
+class StartupTest : public ::testing::Test {
+ protected:
+  void SetUp() override { ResetProgramState(); }
+  void TearDown() override { ResetProgramState(); }
+};
+
+std::wstring ProcessVariable(const wchar_t* name) {
+  wchar_t value[256] = {};
+  const DWORD length = ::GetEnvironmentVariableW(name, value, 256);
+  return length == 0 || length >= 256 ? L"<unset>" : std::wstring(value, length);
+}
+
+std::wstring RuntimeVariable(const wchar_t* name) {
+  const wchar_t* value = _wgetenv(name);
+  return value ? value : L"<unset>";
+}
+
+// The dialog's parameters from a whole command line, split by the platform.
+DialogParameters ParametersOf(const wchar_t* commandLine) {
+  ArgumentVector vector;
+  std::vector<std::wstring> args;
+  EXPECT_TRUE(SplitCommandLine(commandLine, vector, args)) << commandLine;
+  const OptionScan scan = ScanOptions(args);
+  EXPECT_GE(scan.positionalCount, 2u) << commandLine;
+  return DialogParametersFrom(args, scan);
+}
+
+}  // namespace
+
+using ForcedLanguageTest = StartupTest;
+using EnvironmentTest = StartupTest;
+using MainDialogTest = StartupTest;
+
+TEST_F(ForcedLanguageTest, OnlyADwordOverridesAndOnlyItsLowWordCounts) {
+  EXPECT_EQ(ReadForcedLanguage(), 0);
+
+  SetDword(Hive::Machine, kLanguageKey, "force_lcid", 0x00010010);
+  EXPECT_EQ(ReadForcedLanguage(), 0x0010);
+
+  SetDword(Hive::Machine, kLanguageKey, "force_lcid", 0x0416);
+  EXPECT_EQ(ReadForcedLanguage(), 0x0416);
+
+  SetString(Hive::Machine, kLanguageKey, "force_lcid", "1046");
+  EXPECT_EQ(ReadForcedLanguage(), 0);
+
+  SetBinary(Hive::Machine, kLanguageKey, "force_lcid", {0x16, 0x04, 0x00, 0x00});
+  EXPECT_EQ(ReadForcedLanguage(), 0);
+
+  // The user's hive is not consulted.
+  DeleteKeyTree(Hive::Machine, kLanguageKey);
+  SetDword(Hive::User, kLanguageKey, "force_lcid", 0x0416);
+  EXPECT_EQ(ReadForcedLanguage(), 0);
+}
+
+TEST_F(EnvironmentTest, UserBlockVariablesAppearAndInheritedOnesStay) {
+  SetString(Hive::User, "Environment", "TAVRIN_FROM_BLOCK", "from-block");
+  SetString(Hive::User, "Environment", "TAVRIN_REPLACED", "new");
+  _wputenv(L"TAVRIN_FROM_BLOCK=");
+  _wputenv(L"TAVRIN_REPLACED=old");
+  _wputenv(L"TAVRIN_INHERITED=kept");
+  ASSERT_EQ(ProcessVariable(L"TAVRIN_FROM_BLOCK"), L"<unset>");
+
+  RefreshEnvironment();
+
+  DeleteValue(Hive::User, "Environment", "TAVRIN_FROM_BLOCK");
+  DeleteValue(Hive::User, "Environment", "TAVRIN_REPLACED");
+  // Both copies: the platform's (inherited by child processes) and the runtime's.
+  EXPECT_EQ(ProcessVariable(L"TAVRIN_FROM_BLOCK"), L"from-block");
+  EXPECT_EQ(RuntimeVariable(L"TAVRIN_FROM_BLOCK"), L"from-block");
+  EXPECT_EQ(ProcessVariable(L"TAVRIN_REPLACED"), L"new");
+  EXPECT_EQ(RuntimeVariable(L"TAVRIN_REPLACED"), L"new");
+  EXPECT_EQ(ProcessVariable(L"TAVRIN_INHERITED"), L"kept");
+  EXPECT_EQ(RuntimeVariable(L"TAVRIN_INHERITED"), L"kept");
+}
+
+TEST(DialogParameters, QuotedAndSpacedArgumentsReachTheDialogTrimmed) {
+  const DialogParameters spaced = ParametersOf(L"prog \"\" \"  http://u/c  \" \" 1 \"");
+  EXPECT_EQ(spaced.checkUrl, "http://u/c");
+  EXPECT_EQ(spaced.pinCertificate, 1);
+
+  const DialogParameters absent = ParametersOf(L"prog \"\" http://u/c");
+  EXPECT_EQ(absent.checkUrl, "http://u/c");
+  EXPECT_EQ(absent.pinCertificate, 0);
+
+  const DialogParameters quotes = ParametersOf(L"prog /f \"\" \"http://u/?a=\\\"b\\\"\" 01");
+  EXPECT_EQ(quotes.checkUrl, "http://u/?a=\"b\"");
+  EXPECT_EQ(quotes.pinCertificate, 0);
+
+  // Two backslashes before a closing quote are one backslash.
+  const DialogParameters backslash = ParametersOf(L"prog \"\" \"http://u/\\\\\" true");
+  EXPECT_EQ(backslash.checkUrl, "http://u/\\");
+  EXPECT_EQ(backslash.pinCertificate, 0);
+
+  const DialogParameters emptyUrl = ParametersOf(L"prog \"\" \"\" 1");
+  EXPECT_EQ(emptyUrl.checkUrl, "");
+  EXPECT_EQ(emptyUrl.pinCertificate, 1);
+}
+
+TEST(DialogParameters, TabsSeparateArgumentsButAreNotTrimmed) {
+  const DialogParameters separated = ParametersOf(L"prog\t\"\"\thttp://u\t1");
+  EXPECT_EQ(separated.checkUrl, "http://u");
+  EXPECT_EQ(separated.pinCertificate, 1);
+
+  const DialogParameters quoted = ParametersOf(L"prog \"\" \"\thttp://u \" \"1\t\"");
+  EXPECT_EQ(quoted.checkUrl, "\thttp://u");
+  EXPECT_EQ(quoted.pinCertificate, 0);
+}
+
+TEST(DialogParameters, OptionsShiftThePositionals) {
+  const DialogParameters after = ParametersOf(L"prog \"\" http://u /p");
+  EXPECT_EQ(after.checkUrl, "/p");
+  EXPECT_EQ(after.pinCertificate, 0);
+
+  const DialogParameters unknown = ParametersOf(L"prog /X \"\" http://u 1");
+  EXPECT_EQ(unknown.checkUrl, "http://u");
+  EXPECT_EQ(unknown.pinCertificate, 1);
+}
+
+TEST(InstanceMutex, SecondTakeInTheSameSessionIsRefused) {
+  ASSERT_TRUE(TakeInstanceMutex());
+  HANDLE first = g_instanceMutex;
+  EXPECT_FALSE(TakeInstanceMutex());
+  ::CloseHandle(g_instanceMutex);
+  ::CloseHandle(first);
+  g_instanceMutex = nullptr;
+  // Once every handle is closed the name is free again.
+  EXPECT_TRUE(TakeInstanceMutex());
+  ::CloseHandle(g_instanceMutex);
+  g_instanceMutex = nullptr;
+}
+
+TEST_F(MainDialogTest, StubIsCreatedHiddenAndEndsTheLoopWithOne) {
+  CMainDialog dialog("http://u/c", 1);
+  EXPECT_EQ(dialog.CheckUrl(), "http://u/c");
+  EXPECT_EQ(dialog.PinCertificate(), 1);
+  HWND window = dialog.Create(nullptr, IDD_MAIN_DIALOG);
+  ASSERT_NE(window, nullptr);
+  EXPECT_EQ(dialog.WindowHandle(), window);
+  EXPECT_FALSE(::IsWindowVisible(window));
+  EXPECT_EQ(RunMessageLoop(), 1);
+  EXPECT_EQ(dialog.ExitCode(), 1);
+  EXPECT_FALSE(::IsWindow(window));
+  EXPECT_EQ(dialog.WindowHandle(), nullptr);
+}
+
+TEST_F(MainDialogTest, RunEndsWithTheDialogsExitCode) {
+  EXPECT_EQ(RunMainDialog(DialogParameters{"http://u/c", 0}), 1);
+}
+
+int wmain(int argc, wchar_t** argv) {
+  ::testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}
