@@ -36,16 +36,9 @@ class ProgramResources : public ::testing::Test {
   }
   static void TearDownTestSuite() { s_module.Reset(); }
 
-  void SetUp() override { ASSERT_TRUE(s_module) << "cannot load " << ToUtf8(ProgramPath()); }
+  void SetUp() override { ASSERT_TRUE(s_module) << "cannot load " << Utf8(ProgramPath()); }
 
   static HMODULE Module() { return s_module.Get(); }
-
-  static std::string ToUtf8(const std::wstring& text) {
-    std::string utf8(text.size() * 3, '\0');
-    utf8.resize(::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                      &utf8[0], static_cast<int>(utf8.size()), nullptr, nullptr));
-    return utf8;
-  }
 
   // The resource's bytes; empty when it is missing.
   static Bytes Resource(LPCWSTR type, LPCWSTR name, LANGID language) {
@@ -194,7 +187,7 @@ TEST_F(ProgramResources, StringTablesHoldExactlyTheFiveLanguagesAndTheirTexts) {
       }
       EXPECT_TRUE(texts[id - 96] == expected)
           << "language " << std::hex << language << std::dec << " id " << id << ": got \""
-          << ToUtf8(texts[id - 96]) << "\", want \"" << ToUtf8(expected) << "\"";
+          << Utf8(texts[id - 96]) << "\", want \"" << Utf8(expected) << "\"";
     }
   }
 }
@@ -256,7 +249,7 @@ TEST_F(ProgramResources, DialogTemplateIsStoredFieldByField) {
     EXPECT_EQ(control.cy, reader.Short());
     EXPECT_EQ(control.id, reader.Dword());
     const std::wstring className = reader.NameOrOrdinal();
-    EXPECT_TRUE(IsClass(className, control.classAtom, control.className)) << ToUtf8(className);
+    EXPECT_TRUE(IsClass(className, control.classAtom, control.className)) << Utf8(className);
     EXPECT_TRUE(reader.NameOrOrdinal() == control.text) << "text";
     EXPECT_EQ(0u, reader.Word()) << "creation data";
   }

@@ -130,15 +130,6 @@ Report RunChild(const wchar_t* locale, LANGID forced) {
   return report;
 }
 
-std::string Utf8(const std::wstring& text) {
-  const int size =
-      ::WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
-  std::string utf8(size > 0 ? size : 1, '\0');
-  ::WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, &utf8[0], size, nullptr, nullptr);
-  utf8.resize(utf8.size() - 1);
-  return utf8;
-}
-
 void ExpectTexts(const Report& report, StoredLanguage language) {
   for (const ExpectedText& row : kExpectedTexts) {
     const std::size_t index = row.id - kFirstId;
