@@ -90,47 +90,48 @@ TEST_F(EnvironmentTest, UserBlockVariablesAppearAndInheritedOnesStay) {
   EXPECT_EQ(RuntimeVariable(L"TAVRIN_INHERITED"), L"kept");
 }
 
+namespace {
+
+// A whole command line, split by the platform, and what the dialog gets.
+struct ParametersCase {
+  const wchar_t* commandLine;
+  const char* checkUrl;
+  int pinCertificate;
+};
+
+void ExpectParameters(std::initializer_list<ParametersCase> cases) {
+  for (const ParametersCase& c : cases) {
+    const DialogParameters parameters = ParametersOf(c.commandLine);
+    EXPECT_EQ(parameters.checkUrl, c.checkUrl) << c.commandLine;
+    EXPECT_EQ(parameters.pinCertificate, c.pinCertificate) << c.commandLine;
+  }
+}
+
+}  // namespace
+
 TEST(DialogParameters, QuotedAndSpacedArgumentsReachTheDialogTrimmed) {
-  const DialogParameters spaced = ParametersOf(L"prog \"\" \"  http://u/c  \" \" 1 \"");
-  EXPECT_EQ(spaced.checkUrl, "http://u/c");
-  EXPECT_EQ(spaced.pinCertificate, 1);
-
-  const DialogParameters absent = ParametersOf(L"prog \"\" http://u/c");
-  EXPECT_EQ(absent.checkUrl, "http://u/c");
-  EXPECT_EQ(absent.pinCertificate, 0);
-
-  const DialogParameters quotes = ParametersOf(L"prog /f \"\" \"http://u/?a=\\\"b\\\"\" 01");
-  EXPECT_EQ(quotes.checkUrl, "http://u/?a=\"b\"");
-  EXPECT_EQ(quotes.pinCertificate, 0);
-
-  // Two backslashes before a closing quote are one backslash.
-  const DialogParameters backslash = ParametersOf(L"prog \"\" \"http://u/\\\\\" true");
-  EXPECT_EQ(backslash.checkUrl, "http://u/\\");
-  EXPECT_EQ(backslash.pinCertificate, 0);
-
-  const DialogParameters emptyUrl = ParametersOf(L"prog \"\" \"\" 1");
-  EXPECT_EQ(emptyUrl.checkUrl, "");
-  EXPECT_EQ(emptyUrl.pinCertificate, 1);
+  ExpectParameters({
+      {L"prog \"\" \"  http://u/c  \" \" 1 \"", "http://u/c", 1},
+      {L"prog \"\" http://u/c", "http://u/c", 0},
+      {L"prog /f \"\" \"http://u/?a=\\\"b\\\"\" 01", "http://u/?a=\"b\"", 0},
+      // Two backslashes before a closing quote are one backslash.
+      {L"prog \"\" \"http://u/\\\\\" true", "http://u/\\", 0},
+      {L"prog \"\" \"\" 1", "", 1},
+  });
 }
 
 TEST(DialogParameters, TabsSeparateArgumentsButAreNotTrimmed) {
-  const DialogParameters separated = ParametersOf(L"prog\t\"\"\thttp://u\t1");
-  EXPECT_EQ(separated.checkUrl, "http://u");
-  EXPECT_EQ(separated.pinCertificate, 1);
-
-  const DialogParameters quoted = ParametersOf(L"prog \"\" \"\thttp://u \" \"1\t\"");
-  EXPECT_EQ(quoted.checkUrl, "\thttp://u");
-  EXPECT_EQ(quoted.pinCertificate, 0);
+  ExpectParameters({
+      {L"prog\t\"\"\thttp://u\t1", "http://u", 1},
+      {L"prog \"\" \"\thttp://u \" \"1\t\"", "\thttp://u", 0},
+  });
 }
 
 TEST(DialogParameters, OptionsShiftThePositionals) {
-  const DialogParameters after = ParametersOf(L"prog \"\" http://u /p");
-  EXPECT_EQ(after.checkUrl, "/p");
-  EXPECT_EQ(after.pinCertificate, 0);
-
-  const DialogParameters unknown = ParametersOf(L"prog /X \"\" http://u 1");
-  EXPECT_EQ(unknown.checkUrl, "http://u");
-  EXPECT_EQ(unknown.pinCertificate, 1);
+  ExpectParameters({
+      {L"prog \"\" http://u /p", "/p", 0},
+      {L"prog /X \"\" http://u 1", "http://u", 1},
+  });
 }
 
 TEST(InstanceMutex, SecondTakeInTheSameSessionIsRefused) {
