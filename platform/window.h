@@ -36,9 +36,10 @@ class CDialogBase {
   CDialogBase& operator=(const CDialogBase&) = delete;
 
   // Creates the dialog from template `templateId`, modeless. Returns the
-  // window, or null when the template cannot be loaded or the window cannot
-  // be created (GetLastError tells why).
+  // window, or null when the object already has one, the template cannot be
+  // loaded or the window cannot be created.
   HWND Create(HWND owner, UINT templateId, HINSTANCE instance = ModuleInstance()) noexcept {
+    if (m_hWnd) return nullptr;
     return ::CreateDialogParamW(instance, MAKEINTRESOURCEW(templateId), owner, &DialogProc,
                                 reinterpret_cast<LPARAM>(this));
   }

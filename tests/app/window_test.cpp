@@ -6,6 +6,7 @@
 
 #include <vector>
 
+#include "app/startup.h"
 #include "platform/gdi.h"
 #include "platform/module.h"
 #include "platform/unique_handle.h"
@@ -137,11 +138,25 @@ TEST(DialogBase, PostedCloseBecomesCancelAndEndsWithTheFinalMessage) {
   EXPECT_EQ(dialog.m_finalWindows, std::vector<HWND>{window});
 }
 
-TEST(DialogBase, MissingTemplateGivesNoWindow) {
+TEST(DialogBase, MissingTemplateOrSecondCreateGivesNoWindow) {
   CTestDialog dialog;
   EXPECT_EQ(dialog.Create(nullptr, 999), nullptr);
   EXPECT_EQ(dialog.WindowHandle(), nullptr);
   EXPECT_TRUE(dialog.m_seen.empty());
+
+  HWND window = dialog.Create(nullptr, kTestDialog);
+  ASSERT_NE(window, nullptr);
+  EXPECT_EQ(dialog.Create(nullptr, kTestDialog), nullptr);
+  EXPECT_EQ(dialog.WindowHandle(), window);
+  dialog.DestroyWindow();
+  Pump();
+}
+
+// This test program carries no notification-dialog template: the run must
+// end at once instead of waiting for a quit message that never comes.
+TEST(MainDialogRun, MissingTemplateEndsWithOne) {
+  EXPECT_EQ(RunMainDialog(DialogParameters{"http://u/c", 1}), kNoDialogExitCode);
+  EXPECT_EQ(kNoDialogExitCode, 1);
 }
 
 TEST(DialogBase, ObjectGoneFirstTakesItsWindowAlongWithoutCallingBack) {
