@@ -1,5 +1,6 @@
 #include "http/http_request.h"
 
+#include <cstring>
 #include <string>
 
 #include "http/certificate_pin.h"
@@ -34,6 +35,15 @@ using UniqueHeapBlock = UniqueHandle<HeapTraits>;
 // pointers into the URL text with a length, not terminated strings.
 std::string Component(const char* text, DWORD length) {
   return text == nullptr ? std::string() : std::string(text, length);
+}
+
+// Reads header `query` of the response as text into `buffer`, zero-filled
+// first. On failure the thread's last error is the platform's, untouched.
+bool QueryText(HINTERNET hRequest, DWORD query, char* buffer, DWORD capacity) {
+  memset(buffer, 0, capacity);
+  DWORD size = capacity;
+  DWORD index = 0;
+  return HttpQueryInfoA(hRequest, query, buffer, &size, &index) != FALSE;
 }
 
 // True when the platform's parser takes `location` as a whole URL.
@@ -78,10 +88,10 @@ int HttpRequest::Send() {
   const std::string serverName = Component(m_urlParts.lpszHostName, m_urlParts.dwHostNameLength);
   const std::string userName = Component(m_urlParts.lpszUserName, m_urlParts.dwUserNameLength);
   const std::string password = Component(m_urlParts.lpszPassword, m_urlParts.dwPasswordLength);
-  const UniqueInternetHandle hConnection(InternetConnectA(
-      hRoot.Get(), serverName.c_str(), m_urlParts.nPort,
-      userName.empty() ? nullptr : userName.c_str(), password.empty() ? nullptr : password.c_str(),
-      INTERNET_SERVICE_HTTP, 0, 0));
+  const UniqueInternetHandle hConnection(
+      InternetConnectA(hRoot.Get(), serverName.c_str(), m_urlParts.nPort,
+                       userName.empty() ? nullptr : userName.c_str(),
+                       password.empty() ? nullptr : password.c_str(), INTERNET_SERVICE_HTTP, 0, 0));
   if (!hConnection) {
     const DWORD error = GetLastError();
     m_callback->OnError(ConnectFailed, error);
@@ -132,10 +142,8 @@ int HttpRequest::Exchange(HINTERNET hRequest, const std::string& serverName) {
     return 0;
   }
 
-  char status[kStatusCapacity] = {};
-  DWORD size = sizeof(status);
-  DWORD index = 0;
-  if (!HttpQueryInfoA(hRequest, HTTP_QUERY_STATUS_CODE, status, &size, &index)) {
+  char status[kStatusCapacity];
+  if (!QueryText(hRequest, HTTP_QUERY_STATUS_CODE, status, sizeof(status))) {
     const DWORD error = GetLastError();
     m_callback->OnError(QueryInfoFailed, error);
     return 0;
@@ -150,10 +158,8 @@ int HttpRequest::Exchange(HINTERNET hRequest, const std::string& serverName) {
 }
 
 int HttpRequest::DeliverBody(HINTERNET hRequest) {
-  char text[kStatusCapacity] = {};
-  DWORD size = sizeof(text);
-  DWORD index = 0;
-  if (!HttpQueryInfoA(hRequest, HTTP_QUERY_CONTENT_LENGTH, text, &size, &index)) {
+  char text[kStatusCapacity];
+  if (!QueryText(hRequest, HTTP_QUERY_CONTENT_LENGTH, text, sizeof(text))) {
     const DWORD error = GetLastError();
     m_callback->OnError(QueryInfoFailed, error);
     return 0;
@@ -201,19 +207,17 @@ int HttpRequest::DeliverBody(HINTERNET hRequest) {
 
 int HttpRequest::DeliverLocation(HINTERNET hRequest, const std::string& serverName) {
   std::string location(kLocationCapacity, '\0');
-  DWORD size = kLocationCapacity;
-  DWORD index = 0;
-  if (!HttpQueryInfoA(hRequest, HTTP_QUERY_LOCATION, location.data(), &size, &index)) {
+  if (!QueryText(hRequest, HTTP_QUERY_LOCATION, location.data(), kLocationCapacity)) {
     const DWORD error = GetLastError();
     m_callback->OnError(QueryInfoFailed, error);
     return 0;
   }
   location.resize(strlen(location.c_str()));
 
-  const std::string target = IsAbsoluteUrl(location.c_str())
-                                 ? location
-                                 : AbsoluteLocation(IsSecure(), serverName, m_urlParts.nPort,
-                                                    location);
+  const std::string target =
+      IsAbsoluteUrl(location.c_str())
+          ? location
+          : AbsoluteLocation(IsSecure(), serverName, m_urlParts.nPort, location);
   const HttpResponse response = {target.c_str(), 0, nullptr};
   return m_callback->OnResponse(302, &response);
 }
