@@ -30,8 +30,10 @@ enum HttpError : int {
   SendFailed = 4,           // HttpSendRequestA failed (also TLS refusals without a pin)
   CertificateMismatch = 5,  // pin in force, no chain or no copy of the pin in it; 0
   QueryInfoFailed = 6,      // status, Content-Length of a 200 or Location of a 302/303
-  ReadFailed = 7,           // body unreadable, cut short, or too large to hold
-  UnexpectedStatus = 8,     // any status but 200, 302, 303; the status as a number
+  // The body could not be read (last error), ended before its Content-Length
+  // (ERROR_HANDLE_EOF), or no block can hold it (ERROR_NOT_ENOUGH_MEMORY).
+  ReadFailed = 7,
+  UnexpectedStatus = 8,  // any status but 200, 302, 303; the status as a number
 };
 
 // Receives the single outcome of each Send, on the thread that called it.
