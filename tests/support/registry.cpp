@@ -78,7 +78,8 @@ void SetBinary(Hive hive, const char* key, const char* name, const std::vector<u
 
 std::optional<RegistryValue> ReadValue(Hive hive, const char* key, const char* name) {
   HKEY handle = nullptr;
-  if (RegOpenKeyExA(Root(hive), key, 0, KEY_QUERY_VALUE | KEY_WOW64_32KEY, &handle) != ERROR_SUCCESS)
+  if (RegOpenKeyExA(Root(hive), key, 0, KEY_QUERY_VALUE | KEY_WOW64_32KEY, &handle) !=
+      ERROR_SUCCESS)
     return std::nullopt;
   RegistryValue value;
   DWORD size = 0;
@@ -95,7 +96,8 @@ std::optional<RegistryValue> ReadValue(Hive hive, const char* key, const char* n
 
 bool KeyExists(Hive hive, const char* key) {
   HKEY handle = nullptr;
-  if (RegOpenKeyExA(Root(hive), key, 0, KEY_QUERY_VALUE | KEY_WOW64_32KEY, &handle) != ERROR_SUCCESS)
+  if (RegOpenKeyExA(Root(hive), key, 0, KEY_QUERY_VALUE | KEY_WOW64_32KEY, &handle) !=
+      ERROR_SUCCESS)
     return false;
   RegCloseKey(handle);
   return true;
