@@ -342,6 +342,25 @@ TEST_F(HttpRequestTest, AnsweredCredentialPromptRepeatsTheWholeAttempt) {
   }
 }
 
+TEST_F(HttpRequestTest, UrlCredentialsAnswerTheChallengeAndStayOutOfTheLocation) {
+  ScriptedAnswer answer = Redirect(302, "next");
+  answer.basicAuth = "updater:s3cret";
+  ScriptAnswer("/auth", answer);
+  const unsigned port = TestServerPort("TAVRIN_TEST_HTTP_PORT");
+  Fetched fetched;
+  {
+    // Credentials that never reached the connection bring up the prompt.
+    CredentialDialogAnswerer answerer({});
+    fetched = Fetch(TestServerUrl("http", "updater:s3cret@127.0.0.1", port, "/auth"), false);
+    EXPECT_EQ(answerer.Answered(), 0) << "the platform asked for credentials the URL carries";
+  }
+  ExpectResponse(fetched.Only(), 302, "http://127.0.0.1:" + std::to_string(port) + "/next");
+  const auto log = TestServerLog();
+  ASSERT_FALSE(log.empty());
+  EXPECT_EQ(log.back().Values("Authorization"),
+            std::vector<std::string>{"Basic dXBkYXRlcjpzM2NyZXQ="});
+}
+
 // ---- the certificate pin ----
 
 TEST_F(HttpRequestTest, PinAcceptsTheServerPresentingThePinnedCertificate) {

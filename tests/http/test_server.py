@@ -36,11 +36,14 @@ ANSWER (every field optional):
   chunked         true: Transfer-Encoding chunked, no Content-Length
   send_bytes      close the connection after this many body bytes
   stall           seconds to wait before answering (the server's stop ends it)
+  basic_auth      "user:password": a 401 Basic challenge instead, until a
+                  request carries exactly these credentials
 
 An unscripted path answers 404 with the body "not scripted".
 """
 
 import argparse
+import base64
 import json
 import os
 import random
@@ -102,6 +105,11 @@ class Handler(BaseHTTPRequestHandler):
         answer = STATE.answer_for(self.path)
         if answer is None:
             answer = {"status": 404, "body": "not scripted"}
+        elif "basic_auth" in answer:
+            expected = "Basic " + base64.b64encode(answer["basic_auth"].encode("latin-1")).decode("ascii")
+            if self.headers.get("Authorization") != expected:
+                answer = {"status": 401, "body": "who are you",
+                          "headers": [["WWW-Authenticate", 'Basic realm="updates"']]}
         self.answer(answer)
 
     def control(self, what):

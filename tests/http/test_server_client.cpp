@@ -51,6 +51,7 @@ std::string AnswerJson(const ScriptedAnswer& answer) {
   if (answer.chunked) json << ", \"chunked\": true";
   if (answer.sendBytes) json << ", \"send_bytes\": " << *answer.sendBytes;
   if (answer.stallSeconds > 0) json << ", \"stall\": " << answer.stallSeconds;
+  if (answer.basicAuth) json << ", \"basic_auth\": " << JsonString(*answer.basicAuth);
   json << "}";
   return json.str();
 }

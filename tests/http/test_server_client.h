@@ -25,6 +25,8 @@ struct ScriptedAnswer {
   bool chunked = false;
   std::optional<uint32_t> sendBytes;  // close after this many body bytes
   double stallSeconds = 0;
+  // "user:password": a 401 Basic challenge until a request carries them.
+  std::optional<std::string> basicAuth;
 };
 
 struct LoggedRequest {
