@@ -4,6 +4,7 @@
 
 #include <vector>
 
+#include "platform/unique_handle.h"
 #include "tests/support/registry.h"
 #include "tests/support/run_raw.h"
 
@@ -66,6 +67,44 @@ class BroadcastReceiver {
   HWND m_hWnd = nullptr;
 };
 
+// Stands in for a running copy: holds the instance mutex on a thread of its
+// own and lets go of it when the exit message reaches its window.
+class RunningCopy {
+ public:
+  RunningCopy() : m_ready(::CreateEventW(nullptr, TRUE, FALSE, nullptr)) {
+    m_thread.Reset(::CreateThread(nullptr, 0, &Run, this, 0, &m_threadId));
+    if (m_thread) ::WaitForSingleObject(m_ready.Get(), 10000);
+  }
+  ~RunningCopy() {
+    ::PostThreadMessageW(m_threadId, WM_QUIT, 0, 0);
+    ::WaitForSingleObject(m_thread.Get(), 10000);
+  }
+
+  bool Holding() const { return m_holding; }
+  bool LetGo() const { return ::WaitForSingleObject(m_thread.Get(), 0) == WAIT_OBJECT_0; }
+
+ private:
+  static DWORD WINAPI Run(void* parameter) {
+    auto* self = static_cast<RunningCopy*>(parameter);
+    const UINT exit = ::RegisterWindowMessageA("WM_TAVRIN_BRENLO_EXIT");
+    UniqueKernelHandle mutex(::CreateMutexW(nullptr, FALSE, L"TAVRIN-BRENLO_MUTEX"));
+    const bool created = mutex && ::GetLastError() != ERROR_ALREADY_EXISTS;
+    BroadcastReceiver receiver;
+    self->m_holding = created && receiver.Window();
+    ::SetEvent(self->m_ready.Get());
+    MSG message;
+    while (::GetMessageW(&message, nullptr, 0, 0) > 0) {
+      if (message.message == exit) return 0;
+    }
+    return 1;
+  }
+
+  UniqueKernelHandle m_ready;
+  UniqueKernelHandle m_thread;
+  DWORD m_threadId = 0;
+  bool m_holding = false;
+};
+
 }  // namespace
 
 using EntryRefusalTest = EntryTest;
@@ -84,6 +123,8 @@ TEST_F(EntryRefusalTest, SecondStartWhileTheMutexExistsEndsWithMinusThree) {
   HANDLE mutex = ::CreateMutexW(nullptr, FALSE, L"TAVRIN-BRENLO_MUTEX");
   ASSERT_NE(mutex, nullptr);
   EXPECT_EQ(ExitCodeOf(kNormalTail), kAlreadyRunning);
+  // Too few positionals are refused before the mutex is looked at.
+  EXPECT_EQ(ExitCodeOf(L"\"\""), kBadCommandLine);
   ::CloseHandle(mutex);
   EXPECT_EQ(ExitCodeOf(kNormalTail), kDialogEnded);
 }
@@ -163,6 +204,16 @@ TEST_F(ForcedCheckTest, AloneResetsTheScheduleWaitsAndEndsWithMinusTwo) {
   EXPECT_EQ(disabled->type, static_cast<DWORD>(REG_DWORD));
   EXPECT_EQ(disabled->AsDword(), 0u);
   EXPECT_FALSE(ReadValue(Hive::User, kRunKey, "tavrin-brenlo").has_value());
+}
+
+TEST_F(ForcedCheckTest, WaitsForARunningCopyToQuitBeforeTakingTheMutex) {
+  RunningCopy copy;
+  ASSERT_TRUE(copy.Holding());
+  EXPECT_EQ(ExitCodeOf(kNormalTail), kAlreadyRunning);
+  // The copy lets go on the exit message; the second of grace comes before
+  // this start asks for the mutex.
+  EXPECT_EQ(ExitCodeOf(std::wstring(L"/f ") + kNormalTail), kDialogEnded);
+  EXPECT_TRUE(copy.LetGo());
 }
 
 TEST_F(ForcedCheckTest, BroadcastsUpdateNowThenExit) {
