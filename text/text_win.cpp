@@ -9,9 +9,13 @@ bool LoadTextForLanguage(LANGID language, unsigned id, std::wstring& text) {
   // language itself, and the candidate order is ours to decide. For a
   // language stored only with the neutral sub-language (English, Spanish,
   // Italian) the lookup falls back to that table.
+  // A resource id has 16 bits: a larger block number names no block, and cut
+  // short it would name another one.
+  const unsigned blockNumber = id / 16 + 1;
+  if (blockNumber > 0xFFFF) return false;
   const HMODULE module = ::GetModuleHandleW(nullptr);
   const HRSRC resource = ::FindResourceExW(
-      module, RT_STRING, MAKEINTRESOURCEW(static_cast<WORD>(id / 16 + 1)), language);
+      module, RT_STRING, MAKEINTRESOURCEW(static_cast<WORD>(blockNumber)), language);
   if (resource == nullptr) return false;
   const HGLOBAL loaded = ::LoadResource(module, resource);
   if (loaded == nullptr) return false;

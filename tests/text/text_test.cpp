@@ -190,6 +190,9 @@ TEST(LoadText, IdsWithoutTextAreEmpty) {
   EXPECT_EQ(L"", LoadText(96));
   EXPECT_EQ(L"", LoadText(0));
   EXPECT_EQ(L"", LoadText(0xFFFFFFFF));
+  // Its block number does not fit a resource id; cut to 16 bits it would be
+  // block 7, whose entry 7 is text 103.
+  EXPECT_EQ(L"", LoadText(0x100067));
 }
 
 TEST(LoadTextForLanguage, UsesThePlatformsNeutralFallbackAndNothingElse) {
