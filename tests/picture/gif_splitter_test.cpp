@@ -151,7 +151,9 @@ TEST(GifSplit, ExtensionsBetweenControlAndImageBelongToTheFrame) {
   GifBuilder gif;
   gif.Comment("before, in no frame");
   const std::uint32_t start = gif.Mark();
-  gif.GraphicControl(0x1234, 3).Comment("inside").Application().Image(5, 6, 7, 8);
+  // A second graphic control extension joins the frame; the first one rules.
+  gif.GraphicControl(0x1234, 3).Comment("inside").GraphicControl(5, 1).Application();
+  gif.Image(5, 6, 7, 8);
   const std::uint32_t end = gif.Mark();
   gif.Trailer();
   Walk walk(gif.Data());
