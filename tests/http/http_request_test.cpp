@@ -145,7 +145,12 @@ TEST_F(HttpRequestTest, BodyEndingBeforeItsContentLengthIsNeverDelivered) {
 }
 
 TEST_F(HttpRequestTest, ContentLengthNoBlockCanHoldIsAReadFailure) {
-  for (const char* length : {"-5", "4000000000", "99999999999", "99999999999999999999999"}) {
+  // Negative and beyond 32 bits fail in every process; 4000000000 fits the
+  // 32-bit length, and only a 32-bit process surely cannot get a block that
+  // big (the x86_64 test build may be given one).
+  std::vector<const char*> lengths = {"-5", "99999999999", "99999999999999999999999"};
+  if (sizeof(void*) == 4) lengths.push_back("4000000000");
+  for (const char* length : lengths) {
     SCOPED_TRACE(length);
     ScriptedAnswer answer;
     answer.body = "tiny";

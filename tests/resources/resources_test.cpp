@@ -28,15 +28,25 @@ using UniqueModule = UniqueHandle<NullEmptyTraits<HMODULE, &::FreeLibrary>>;
 BOOL CALLBACK AddName(HMODULE, LPCWSTR, LPWSTR name, LONG_PTR names);
 BOOL CALLBACK AddLanguage(HMODULE, LPCWSTR, LPCWSTR, WORD language, LONG_PTR languages);
 
+// The exe whose resources are read: tavrin-corvel.exe beside this test, or
+// the file that TAVRIN_PROGRAM_FILE names (the 64-bit suite reads the 32-bit
+// product that way: a data file loads whatever its bitness).
+std::wstring ProgramFile() {
+  wchar_t path[MAX_PATH * 4] = {};
+  const DWORD length =
+      ::GetEnvironmentVariableW(L"TAVRIN_PROGRAM_FILE", path, static_cast<DWORD>(std::size(path)));
+  return length > 0 && length < std::size(path) ? std::wstring(path) : ProgramPath();
+}
+
 // The exe loaded as data: its resources are readable, none of its code runs.
 class ProgramResources : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    s_module.Reset(::LoadLibraryExW(ProgramPath().c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE));
+    s_module.Reset(::LoadLibraryExW(ProgramFile().c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE));
   }
   static void TearDownTestSuite() { s_module.Reset(); }
 
-  void SetUp() override { ASSERT_TRUE(s_module) << "cannot load " << Utf8(ProgramPath()); }
+  void SetUp() override { ASSERT_TRUE(s_module) << "cannot load " << Utf8(ProgramFile()); }
 
   static HMODULE Module() { return s_module.Get(); }
 
@@ -345,7 +355,7 @@ TEST_F(ProgramResources, OneManifestThatTheLoaderAccepts) {
   // chance which one the loader reads.
   EXPECT_EQ(std::set<unsigned>{1}, Names(RT_MANIFEST));
   EXPECT_EQ(1u, Languages(RT_MANIFEST, MAKEINTRESOURCEW(1)).size());
-  const std::wstring path = ProgramPath();
+  const std::wstring path = ProgramFile();
   ACTCTXW context{};
   context.cbSize = sizeof context;
   context.dwFlags = ACTCTX_FLAG_RESOURCE_NAME_VALID;

@@ -9,12 +9,17 @@
 
 namespace {
 
+// The view the program under test reads without a view flag: on 64-bit
+// Windows a 32-bit program sees the 32-bit view (where the product's machine
+// values live) and the x86_64 test build the 64-bit one.
+constexpr REGSAM kProgramView = sizeof(void*) == 4 ? KEY_WOW64_32KEY : KEY_WOW64_64KEY;
+
 HKEY Root(Hive hive) { return hive == Hive::User ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE; }
 
 void Set(Hive hive, const char* key, const char* name, DWORD type, const void* data, DWORD size) {
   HKEY handle = nullptr;
-  LONG status = RegCreateKeyExA(Root(hive), key, 0, nullptr, 0, KEY_WRITE | KEY_WOW64_32KEY,
-                                nullptr, &handle, nullptr);
+  LONG status = RegCreateKeyExA(Root(hive), key, 0, nullptr, 0, KEY_WRITE | kProgramView, nullptr,
+                                &handle, nullptr);
   ASSERT_EQ(status, ERROR_SUCCESS) << "create " << key;
   status = RegSetValueExA(handle, name, 0, type, static_cast<const BYTE*>(data), size);
   RegCloseKey(handle);
@@ -78,8 +83,7 @@ void SetBinary(Hive hive, const char* key, const char* name, const std::vector<u
 
 std::optional<RegistryValue> ReadValue(Hive hive, const char* key, const char* name) {
   HKEY handle = nullptr;
-  if (RegOpenKeyExA(Root(hive), key, 0, KEY_QUERY_VALUE | KEY_WOW64_32KEY, &handle) !=
-      ERROR_SUCCESS)
+  if (RegOpenKeyExA(Root(hive), key, 0, KEY_QUERY_VALUE | kProgramView, &handle) != ERROR_SUCCESS)
     return std::nullopt;
   RegistryValue value;
   DWORD size = 0;
@@ -96,8 +100,7 @@ std::optional<RegistryValue> ReadValue(Hive hive, const char* key, const char* n
 
 bool KeyExists(Hive hive, const char* key) {
   HKEY handle = nullptr;
-  if (RegOpenKeyExA(Root(hive), key, 0, KEY_QUERY_VALUE | KEY_WOW64_32KEY, &handle) !=
-      ERROR_SUCCESS)
+  if (RegOpenKeyExA(Root(hive), key, 0, KEY_QUERY_VALUE | kProgramView, &handle) != ERROR_SUCCESS)
     return false;
   RegCloseKey(handle);
   return true;
@@ -105,7 +108,7 @@ bool KeyExists(Hive hive, const char* key) {
 
 void DeleteValue(Hive hive, const char* key, const char* name) {
   HKEY handle = nullptr;
-  if (RegOpenKeyExA(Root(hive), key, 0, KEY_SET_VALUE | KEY_WOW64_32KEY, &handle) != ERROR_SUCCESS)
+  if (RegOpenKeyExA(Root(hive), key, 0, KEY_SET_VALUE | kProgramView, &handle) != ERROR_SUCCESS)
     return;
   RegDeleteValueA(handle, name);
   RegCloseKey(handle);
@@ -113,7 +116,7 @@ void DeleteValue(Hive hive, const char* key, const char* name) {
 
 void DeleteKeyTree(Hive hive, const char* key) {
   HKEY handle = nullptr;
-  if (RegOpenKeyExA(Root(hive), key, 0, KEY_ALL_ACCESS | KEY_WOW64_32KEY, &handle) != ERROR_SUCCESS)
+  if (RegOpenKeyExA(Root(hive), key, 0, KEY_ALL_ACCESS | kProgramView, &handle) != ERROR_SUCCESS)
     return;
   RegDeleteTreeA(handle, nullptr);
   RegCloseKey(handle);

@@ -1,5 +1,6 @@
-// Typed registry values for the Windows tests, in the program's own (32-bit)
-// view, under either hive; and the reset of everything the program leaves on
+// Typed registry values for the Windows tests, in the view that the program
+// under test reads (the 32-bit view for the product, the 64-bit one for the
+// x86_64 test build), under either hive; and the reset of everything the program leaves on
 // a machine, so that each test starts from a fresh account.
 #pragma once
 

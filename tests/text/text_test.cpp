@@ -61,6 +61,14 @@ bool UnderWine() {
   return ::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
 }
 
+// The Unix path of the Wine loader that runs this test: the runner exports
+// it, and 32-bit and 64-bit programs need their own.
+std::wstring WineLoader() {
+  wchar_t loader[MAX_PATH] = {};
+  const DWORD length = ::GetEnvironmentVariableW(L"WINELOADER", loader, MAX_PATH);
+  return length > 0 && length < MAX_PATH ? std::wstring(loader) : std::wstring(L"wine");
+}
+
 std::wstring TempFile() {
   wchar_t folder[MAX_PATH] = {};
   wchar_t path[MAX_PATH] = {};
@@ -85,8 +93,9 @@ Report RunChild(const wchar_t* locale, LANGID forced) {
   ::DeleteFileW(path.c_str());
   wchar_t forcedText[8] = {};
   std::swprintf(forcedText, 8, L"%04x", forced);
-  std::wstring command = std::wstring(L"Z:\\usr\\bin\\env LC_ALL=") + locale + L" wine \"" + self +
-                         L"\" " + kReportOption + L" \"" + path + L"\" " + forcedText;
+  std::wstring command = std::wstring(L"Z:\\usr\\bin\\env LC_ALL=") + locale + L" " + WineLoader() +
+                         L" \"" + self + L"\" " + kReportOption + L" \"" + path + L"\" " +
+                         forcedText;
 
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
