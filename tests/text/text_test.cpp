@@ -114,8 +114,11 @@ Report RunChild(const wchar_t* locale, LANGID forced) {
   Report report;
   std::vector<wchar_t> units;
   {
-    UniqueFileHandle file(::CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
-                                        FILE_ATTRIBUTE_NORMAL, nullptr));
+    // Shared: the child's rename may still hold the file open for a moment
+    // after the name appears (Wine renames through an open handle).
+    UniqueFileHandle file(::CreateFileW(path.c_str(), GENERIC_READ,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                        nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     LARGE_INTEGER size{};
     if (file && ::GetFileSizeEx(file.Get(), &size)) {
       units.resize(static_cast<std::size_t>(size.QuadPart) / sizeof(wchar_t));
