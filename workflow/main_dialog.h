@@ -8,6 +8,11 @@
 #include <string>
 
 #include "platform/window.h"
+#include "settings/settings.h"
+
+// The waiting copy's reminder timer: its id and period.
+inline constexpr UINT_PTR kReminderTimerId = 100;
+inline constexpr UINT kReminderTimerPeriodMs = 90000;
 
 class CMainDialog : public CDialogBase<CMainDialog> {
  public:
@@ -28,8 +33,31 @@ class CMainDialog : public CDialogBase<CMainDialog> {
   bool OnCommand(UINT id, LRESULT& result);
   LRESULT OnButton(UINT id);
 
+  // Reminder (reminder_win.cpp), all on the dialog's thread.
+  // At start: wait for a pending reminder with the timer, or check now.
+  void WaitOrCheck();
+  // "Later": the reminder menu at the button's top-left corner.
+  LRESULT ShowReminderMenu();
+  // Commands 2001 to 2004 of that menu; ends the dialog in every case.
+  LRESULT OnReminderCommand(UINT id);
+  // Timer 100: when the postponement has run out, clear the schedule, stop
+  // the timer and check, unless a check was started before.
+  LRESULT OnTimer();
+  // Another copy asks for a check now, shown even when negative.
+  LRESULT OnUpdateNow();
+  // Another copy asks this one to quit (unless IS_TAVRIN_AUTOIMPORTER is set).
+  LRESULT OnExitRequest();
+  // Installs and registers the per-user copy, records the postponement and
+  // starts the copy (self_install_win.cpp). 1 when recorded, 0 when nothing
+  // was done.
+  int ScheduleReminder(DelayMode mode);
+
+  void StartCheckThread();
+
   int m_installerRunning = 0;
   int m_exitCode = 1;
   std::string m_checkUrl;
   int m_pinCertificate;
+  HWND m_hLaterButton = nullptr;
+  HANDLE m_hCheckThread = INVALID_HANDLE_VALUE;
 };
