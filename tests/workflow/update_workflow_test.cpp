@@ -115,8 +115,17 @@ void ExpectClosingView(HWND dialog, const std::wstring& message, const std::wstr
   EXPECT_EQ(Utf8(view.closeText), Utf8(closeText));
 }
 
-bool WaitForMessage(HWND dialog, const std::wstring& message) {
-  return WaitUntil([&] { return ControlText(dialog, IDC_MESSAGE_TEXT) == message; }, kSeenMs);
+// Waits until the dialog has switched to the view with `message`, its
+// buttons included: the switch is several steps of the program's.
+bool WaitForClosingView(HWND dialog, const std::wstring& message, const std::wstring& closeText) {
+  return WaitUntil(
+      [&] {
+        return ControlText(dialog, IDC_MESSAGE_TEXT) == message &&
+               ControlText(dialog, IDC_CLOSE_BUTTON) == closeText &&
+               ControlShown(dialog, IDC_CLOSE_BUTTON) && !ControlShown(dialog, IDC_YES_BUTTON) &&
+               !ControlShown(dialog, IDC_LATER_BUTTON);
+      },
+      kSeenMs);
 }
 
 // Headers each request of the program carries, whatever it asks.
@@ -438,7 +447,8 @@ TEST_F(InterruptionTest, ClosingTheOfferOrTerminatingTheDownloadEndsWithOneAtOnc
     ASSERT_NE(dialog, nullptr);
     if (c.pressYes) {
       PressButton(dialog, IDC_YES_BUTTON);
-      ASSERT_TRUE(WaitForMessage(dialog, Text(IDS_DOWNLOADING, kEnglish)));
+      ASSERT_TRUE(WaitForClosingView(dialog, Text(IDS_DOWNLOADING, kEnglish),
+                                     Text(IDS_TERMINATE, kEnglish)));
       ExpectClosingView(dialog, Text(IDS_DOWNLOADING, kEnglish), Text(IDS_TERMINATE, kEnglish));
       ASSERT_TRUE(WaitUntil([] { return TestServerLog().size() == 2; }, kSeenMs));
       PressButton(dialog, IDC_CLOSE_BUTTON);
@@ -473,9 +483,11 @@ TEST_F(LanguageTest, OfferDownloadAndNoUpdateViewsSpeakTheUsersLanguage) {
     ASSERT_NE(dialog, nullptr);
     ExpectOfferView(dialog, language);
     PressButton(dialog, IDC_YES_BUTTON);
-    ASSERT_TRUE(WaitForMessage(dialog, Text(IDS_DOWNLOADING, language)));
+    ASSERT_TRUE(WaitForClosingView(dialog, Text(IDS_DOWNLOADING, language),
+                                   Text(IDS_TERMINATE, language)));
     ExpectClosingView(dialog, Text(IDS_DOWNLOADING, language), Text(IDS_TERMINATE, language));
-    ASSERT_TRUE(WaitForMessage(dialog, Text(IDS_NO_UPDATE_REQUIRED, language)));
+    ASSERT_TRUE(WaitForClosingView(dialog, Text(IDS_NO_UPDATE_REQUIRED, language),
+                                   Text(IDS_OK, language)));
     ExpectClosingView(dialog, Text(IDS_NO_UPDATE_REQUIRED, language), Text(IDS_OK, language));
     PressButton(dialog, IDC_CLOSE_BUTTON);
     EXPECT_EQ(ExitCode(), 1u);
