@@ -1,20 +1,27 @@
 // The notification dialog, owner of the update workflow. Created hidden by the
 // entry point from template IDD_MAIN_DIALOG, it runs on the main thread and
-// ends the message loop with its exit code when its window is destroyed.
+// ends the message loop with its exit code when its window is destroyed. The
+// check runs on a worker thread of its own, which reports to the dialog as
+// its IHttpCallback; that thread changes the window only with ShowWindow,
+// SetWindowTextW and a posted WM_CLOSE.
 #pragma once
 
 #include <windows.h>
 
+#include <atomic>
 #include <string>
 
+#include "http/http_request.h"
 #include "platform/window.h"
 #include "settings/settings.h"
 
-// The waiting copy's reminder timer: its id and period.
-inline constexpr UINT_PTR kReminderTimerId = 100;
-inline constexpr UINT kReminderTimerPeriodMs = 90000;
+class CMainDialog;
 
-class CMainDialog : public CDialogBase<CMainDialog> {
+// The check thread's routine: one request against the download location, or
+// the check URL while there is none, reported back to `dialog`. Returns 0.
+DWORD CheckThreadProc(CMainDialog* dialog);
+
+class CMainDialog : public CDialogBase<CMainDialog>, public IHttpCallback {
  public:
   CMainDialog(std::string checkUrl, int pinCertificate);
 
@@ -27,7 +34,19 @@ class CMainDialog : public CDialogBase<CMainDialog> {
   const std::string& CheckUrl() const noexcept { return m_checkUrl; }
   int PinCertificate() const noexcept { return m_pinCertificate; }
 
+  // IHttpCallback, on the check thread inside Send. 302: the offer; 200: the
+  // installer (saved, started, waited for, deleted); errors: no update.
+  int OnResponse(int status, const HttpResponse* response) override;
+  int OnError(int code, DWORD detail) override;
+
  private:
+  friend DWORD CheckThreadProc(CMainDialog* dialog);
+
+  // While a reminder is pending the dialog waits, hidden, and tests every
+  // 90 seconds whether it has run out.
+  static constexpr UINT_PTR kReminderTimerId = 100;
+  static constexpr UINT kReminderTimerMs = 90000;
+
   LRESULT OnInitDialog();
   LRESULT OnDestroy();
   bool OnCommand(UINT id, LRESULT& result);
@@ -52,12 +71,38 @@ class CMainDialog : public CDialogBase<CMainDialog> {
   // was done.
   int ScheduleReminder(DelayMode mode);
 
-  void StartCheckThread();
+  // Starts a check thread into m_hCheckThread; it first waits for
+  // `predecessor` to end, when one is given. A thread that cannot be made
+  // ends the dialog with exit code 1: nothing else would ever close it.
+  void StartCheckThread(HANDLE predecessor);
+  bool CheckThreadRunning() const;
 
-  int m_installerRunning = 0;
-  int m_exitCode = 1;
+  void ShowDownloadView();
+  void ShowNoUpdateView();
+  void SetControlText(HWND control, unsigned textId);
+
+  // The 200 answer, on the check thread: 1 when the installer was started.
+  int InstallFromBody(const HttpResponse& response);
+  int SaveAndRunInstaller(const std::string& folder, const HttpResponse& response);
+  int RunInstaller(const std::string& installerName);
+
+  // Shared with the check thread without a lock; the order of events keeps
+  // writes apart, atomics keep each read whole.
+  std::atomic<int> m_installerRunning{0};  // 1 while a started installer is waited for
+  std::atomic<int> m_exitCode{1};
   std::string m_checkUrl;
   int m_pinCertificate;
+  HWND m_hText = nullptr;
+  HWND m_hYesButton = nullptr;
   HWND m_hLaterButton = nullptr;
+  HWND m_hTerminateButton = nullptr;
+  // The location of the last redirect; once set, every later check asks it.
+  // Written by a check thread, read by the next one when it starts, after
+  // its predecessor has ended.
+  std::string m_downloadUrl;
+  // INVALID_HANDLE_VALUE: no check was ever started. The handle of a
+  // finished thread is kept, never closed: the starters other than "Yes"
+  // must see that a check was made and not start another.
   HANDLE m_hCheckThread = INVALID_HANDLE_VALUE;
+  DWORD m_checkThreadId = 0;
 };

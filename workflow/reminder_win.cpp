@@ -14,7 +14,8 @@
 #include "workflow/main_dialog.h"
 #include "workflow/reminder_policy.h"
 
-static_assert(kDelayTomorrow == static_cast<std::uint32_t>(DelayMode::Tomorrow) &&
+static_assert(kDelayNone == static_cast<std::uint32_t>(DelayMode::None) &&
+              kDelayTomorrow == static_cast<std::uint32_t>(DelayMode::Tomorrow) &&
               kDelayNextWeek == static_cast<std::uint32_t>(DelayMode::NextWeek) &&
               kDelayNextMonth == static_cast<std::uint32_t>(DelayMode::NextMonth));
 
@@ -44,9 +45,9 @@ bool EnvironmentVariableSet(const wchar_t* name) {
 void CMainDialog::WaitOrCheck() {
   // The first due-test comes with the first tick, not now.
   if (ReminderPendingAtStart(ReadStoredReminder())) {
-    ::SetTimer(WindowHandle(), kReminderTimerId, kReminderTimerPeriodMs, nullptr);
+    ::SetTimer(WindowHandle(), kReminderTimerId, kReminderTimerMs, nullptr);
   } else if (m_hCheckThread == INVALID_HANDLE_VALUE) {
-    StartCheckThread();
+    StartCheckThread(nullptr);
   }
 }
 
@@ -104,7 +105,7 @@ LRESULT CMainDialog::OnTimer() {
   ::KillTimer(WindowHandle(), kReminderTimerId);
   // A check started earlier in this process (the offer is on screen, or the
   // download runs) is not started again.
-  if (m_hCheckThread == INVALID_HANDLE_VALUE) StartCheckThread();
+  if (m_hCheckThread == INVALID_HANDLE_VALUE) StartCheckThread(nullptr);
   return 0;
 }
 

@@ -48,13 +48,22 @@ std::wstring InstalledCopy() {
   return std::wstring(folder) + L"\\tavrin\\brenlo\\tavrin-corvel.exe";
 }
 
-// A process of the program found through its dialog, not started by the test.
+std::wstring ImageOf(DWORD processId) {
+  HANDLE process = ::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId);
+  if (!process) return L"";
+  wchar_t path[MAX_PATH * 2] = {};
+  DWORD size = MAX_PATH * 2;
+  const BOOL read = ::QueryFullProcessImageNameW(process, 0, path, &size);
+  ::CloseHandle(process);
+  return read ? path : L"";
+}
+
+// A process of the program found through its dialog, not started by the
+// test; killed when the test leaves it running.
 class FoundProcess {
  public:
   explicit FoundProcess(DWORD id)
-      : m_id(id), m_handle(::OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE |
-                                             PROCESS_QUERY_LIMITED_INFORMATION,
-                                         FALSE, id)) {}
+      : m_handle(::OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, id)) {}
   ~FoundProcess() {
     if (!m_handle) return;
     if (::WaitForSingleObject(m_handle, 0) == WAIT_TIMEOUT) ::TerminateProcess(m_handle, 0xDEAD);
@@ -63,25 +72,18 @@ class FoundProcess {
   FoundProcess(const FoundProcess&) = delete;
   FoundProcess& operator=(const FoundProcess&) = delete;
 
-  DWORD Id() const { return m_id; }
   bool Ended(DWORD timeoutMs) const {
     return ::WaitForSingleObject(m_handle, timeoutMs) == WAIT_OBJECT_0;
   }
-  std::wstring Image() const {
-    wchar_t path[MAX_PATH * 2] = {};
-    DWORD size = MAX_PATH * 2;
-    return ::QueryFullProcessImageNameW(m_handle, 0, path, &size) ? path : L"";
-  }
 
  private:
-  DWORD m_id;
   HANDLE m_handle;
 };
 
 struct WindowSearch {
   const wchar_t* className;
-  DWORD processId;     // 0: any process
-  DWORD skipProcess;   // never this one
+  DWORD processId;    // 0: any process
+  DWORD skipProcess;  // never this one
   HWND found;
 };
 
@@ -116,7 +118,7 @@ DWORD WaitForProcessOf(const std::wstring& image, DWORD skip, DWORD timeoutMs) {
         if (!dialog) return false;
         DWORD id = 0;
         ::GetWindowThreadProcessId(dialog, &id);
-        if (_wcsicmp(FoundProcess(id).Image().c_str(), image.c_str()) != 0) return false;
+        if (_wcsicmp(ImageOf(id).c_str(), image.c_str()) != 0) return false;
         found = id;
         return true;
       },
@@ -189,8 +191,8 @@ class ReminderTest : public ::testing::Test {
 
   void Start(const std::wstring& program, const std::string& url, const char* pin,
              const std::vector<std::wstring>& environment = {}, const std::string& options = "") {
-    const std::wstring command = L"\"" + program + L"\" " + Wide(options) + L"\"\" \"" +
-                                 Wide(url) + L"\" \"" + Wide(pin) + L"\"";
+    const std::wstring command = L"\"" + program + L"\" " + Wide(options) + L"\"\" \"" + Wide(url) +
+                                 L"\" \"" + Wide(pin) + L"\"";
     m_process = std::make_unique<RawProcess>(command, environment);
     ASSERT_TRUE(m_process->Started()) << "error " << m_process->Error();
   }
@@ -275,8 +277,8 @@ TEST_F(ReminderTest, EachMenuItemRecordsItsChoiceAndStartsTheCopy) {
 
     PressButton(dialog, IDC_LATER_BUTTON);
     HWND menu = nullptr;
-    ASSERT_TRUE(WaitUntil([&] { return (menu = FindWindowOf(L"#32768", m_process->Id())); },
-                          kSeenMs))
+    ASSERT_TRUE(
+        WaitUntil([&] { return (menu = FindWindowOf(L"#32768", m_process->Id())); }, kSeenMs))
         << "no menu";
     RECT button = {}, shown = {};
     ::GetWindowRect(::GetDlgItem(dialog, IDC_LATER_BUTTON), &button);
@@ -325,9 +327,9 @@ TEST_F(ReminderTest, InstalledCopyPostponesAgainWithoutCopyingOrRegistering) {
   // The installed copy, one byte longer than the program so that a
   // replacement would show, started by a path that differs in letter case.
   std::wstring copy = InstalledCopy();
-  ASSERT_EQ(::SHCreateDirectoryExW(nullptr, copy.substr(0, copy.find_last_of(L'\\')).c_str(),
-                                   nullptr),
-            ERROR_SUCCESS);
+  ASSERT_EQ(
+      ::SHCreateDirectoryExW(nullptr, copy.substr(0, copy.find_last_of(L'\\')).c_str(), nullptr),
+      ERROR_SUCCESS);
   const std::string bytes = FileBytes(ProgramPath()) + "x";
   std::ofstream(copy.c_str(), std::ios::binary) << bytes;
   const std::wstring upper = copy.substr(0, copy.size() - 17) + L"TAVRIN-CORVEL.EXE";
@@ -336,8 +338,8 @@ TEST_F(ReminderTest, InstalledCopyPostponesAgainWithoutCopyingOrRegistering) {
   ASSERT_TRUE(dialog);
   PressButton(dialog, IDC_LATER_BUTTON);
   HWND menu = nullptr;
-  ASSERT_TRUE(WaitUntil([&] { return (menu = FindWindowOf(L"#32768", m_process->Id())); },
-                        kSeenMs));
+  ASSERT_TRUE(
+      WaitUntil([&] { return (menu = FindWindowOf(L"#32768", m_process->Id())); }, kSeenMs));
   ChooseMenuItem(menu, 1);
   EXPECT_EQ(ExitCode(), 1u);
 
@@ -391,9 +393,9 @@ TEST_F(ReminderTest, WaitingCopyChecksOnlyWhenItsTickFindsThePostponementOver) {
     bool lastTimeKept;
     int64_t lastTime;
   };
-  for (const Due& tick : {Due{"exactly a day", 1, true, now - kDay},
-                          Due{"an unknown mode", 7, true, now},
-                          Due{"a mode without its time", 2, false, now}}) {
+  for (const Due& tick :
+       {Due{"exactly a day", 1, true, now - kDay}, Due{"an unknown mode", 7, true, now},
+        Due{"a mode without its time", 2, false, now}}) {
     SCOPED_TRACE(tick.what);
     ResetTestServers();
     ScriptAnswer("/check", NoUpdate());
@@ -458,4 +460,9 @@ TEST_F(ReminderTest, ForcedStartClosesAWaitingCopyAndGoesOn) {
       kSeenMs));
   PostClose(dialog);
   EXPECT_EQ(ExitCode(), 1u);
+}
+
+int wmain(int argc, wchar_t** argv) {
+  ::testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
 }
