@@ -2,7 +2,10 @@
 // the test servers: the reminder menu chosen through the real menu, the copy
 // it installs and starts, the registry it records, the waiting copy's ticks
 // and the two messages that other copies send.
+#include <windows.h>
+
 #include <gtest/gtest.h>
+#include <shellapi.h>
 #include <shlobj.h>
 
 #include <cwchar>
@@ -18,6 +21,7 @@
 #include "tests/support/registry.h"
 #include "tests/support/run_raw.h"
 #include "tests/support/ui_driver.h"
+#include "workflow/autostart_command.h"
 
 namespace {
 
@@ -126,6 +130,16 @@ DWORD WaitForProcessOf(const std::wstring& image, DWORD skip, DWORD timeoutMs) {
   return found;
 }
 
+// `command` split as the platform splits a command line.
+std::vector<std::string> Split(const std::string& command) {
+  int count = 0;
+  LPWSTR* args = ::CommandLineToArgvW(Wide(command).c_str(), &count);
+  std::vector<std::string> fields;
+  for (int i = 0; args && i < count; ++i) fields.push_back(Utf8(args[i]));
+  ::LocalFree(args);
+  return fields;
+}
+
 // Chooses item `index` of the popup menu that process `processId` shows, with
 // the keys a user would press.
 void ChooseMenuItem(HWND menu, int index) {
@@ -191,8 +205,8 @@ class ReminderTest : public ::testing::Test {
 
   void Start(const std::wstring& program, const std::string& url, const char* pin,
              const std::vector<std::wstring>& environment = {}, const std::string& options = "") {
-    const std::wstring command = L"\"" + program + L"\" " + Wide(options) + L"\"\" \"" + Wide(url) +
-                                 L"\" \"" + Wide(pin) + L"\"";
+    const std::wstring command = L"\"" + program + L"\" " + Wide(options) + L"\"\" " +
+                                 Wide(QuoteArgument(url)) + L" \"" + Wide(pin) + L"\"";
     m_process = std::make_unique<RawProcess>(command, environment);
     ASSERT_TRUE(m_process->Started()) << "error " << m_process->Error();
   }
@@ -222,11 +236,15 @@ class ReminderTest : public ::testing::Test {
     return !m_process->Wait(forMs, code);
   }
 
-  static size_t ChecksLogged() {
-    size_t count = 0;
-    for (const LoggedRequest& request : TestServerLog()) count += request.target == "/check";
-    return count;
+  // The requests of the check path, each as its target (path and query).
+  static std::vector<std::string> Checks() {
+    std::vector<std::string> targets;
+    for (const LoggedRequest& request : TestServerLog()) {
+      if (request.target.rfind("/check", 0) == 0) targets.push_back(request.target);
+    }
+    return targets;
   }
+  static size_t ChecksLogged() { return Checks().size(); }
 
   static std::string Http(const std::string& path) {
     return TestServerUrl("http", "127.0.0.1", TestServerPort("TAVRIN_TEST_HTTP_PORT"), path);
@@ -263,13 +281,15 @@ TEST_F(ReminderTest, EachMenuItemRecordsItsChoiceAndStartsTheCopy) {
     int item;
     uint32_t mode;  // 0: "Don't ask again"
     bool pinned;
+    const char* query;  // a quote and a trailing backslash must survive the command lines
   };
-  for (const Row& row : {Row{0, 1, true}, Row{1, 2, false}, Row{2, 3, true}, Row{3, 0, false}}) {
+  for (const Row& row : {Row{0, 1, true, ""}, Row{1, 2, false, "?from=\"later\"\\"},
+                         Row{2, 3, true, ""}, Row{3, 0, false, ""}}) {
     SCOPED_TRACE("menu item " + std::to_string(row.item));
     ResetProgramState();
     ResetTestServers();
     ScriptAnswer("/check", Redirect("/installer.exe"));
-    const std::string url = row.pinned ? Pinned("/check") : Http("/check");
+    const std::string url = (row.pinned ? Pinned("/check") : Http("/check")) + row.query;
     const char* pin = row.pinned ? "1" : "0";
     Start(ProgramPath(), url, pin);
     HWND dialog = WaitForShownDialog(m_process->Id(), kSeenMs);
@@ -300,8 +320,15 @@ TEST_F(ReminderTest, EachMenuItemRecordsItsChoiceAndStartsTheCopy) {
     ASSERT_TRUE(schedule.lastTime.has_value());
     EXPECT_GE(*schedule.lastTime, before);
     EXPECT_LE(*schedule.lastTime, UnixNow());
-    EXPECT_EQ(schedule.runValue,
-              "\"" + InstalledCopyA() + "\" \"\" \"" + url + "\" \"" + std::string(pin) + "\"");
+    ASSERT_TRUE(schedule.runValue.has_value());
+    if (*row.query == '\0') {
+      EXPECT_EQ(*schedule.runValue,
+                "\"" + InstalledCopyA() + "\" \"\" \"" + url + "\" \"" + std::string(pin) + "\"");
+    }
+    EXPECT_EQ(Split(*schedule.runValue),  // DEBUG
+
+              (std::vector<std::string>{InstalledCopyA(), "", url, pin}))
+        << *schedule.runValue;
     EXPECT_EQ(FileBytes(InstalledCopy()), FileBytes(ProgramPath())) << "the copy's bytes";
 
     const DWORD copyId = WaitForProcessOf(InstalledCopy(), m_process->Id(), kSeenMs);
@@ -315,7 +342,9 @@ TEST_F(ReminderTest, EachMenuItemRecordsItsChoiceAndStartsTheCopy) {
     // switch and offers the update again.
     Deliver(waiting, g_updateNow);
     EXPECT_TRUE(WaitForShownDialog(copyId, kSeenMs)) << "the copy did not offer the update";
-    EXPECT_EQ(ChecksLogged(), 2u);
+    const std::vector<std::string> checks = Checks();
+    ASSERT_EQ(checks.size(), 2u);
+    EXPECT_EQ(checks[1], checks[0]) << "the copy asks another URL";
     ExpectReset(ReadSchedule(), before);
     PostClose(waiting);
     EXPECT_TRUE(copy.Ended(kRunMs));
