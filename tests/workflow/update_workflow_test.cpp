@@ -116,9 +116,10 @@ void ExpectClosingView(HWND dialog, const std::wstring& message, const std::wstr
 }
 
 // Waits until the dialog has switched to the view with `message`, its
-// buttons included: the switch is several steps of the program's.
-bool WaitForClosingView(HWND dialog, const std::wstring& message, const std::wstring& closeText) {
-  return WaitUntil(
+// buttons included (the switch is several steps of the program's), and
+// checks that view.
+void ExpectSwitchTo(HWND dialog, const std::wstring& message, const std::wstring& closeText) {
+  WaitUntil(
       [&] {
         return ControlText(dialog, IDC_MESSAGE_TEXT) == message &&
                ControlText(dialog, IDC_CLOSE_BUTTON) == closeText &&
@@ -126,6 +127,16 @@ bool WaitForClosingView(HWND dialog, const std::wstring& message, const std::wst
                !ControlShown(dialog, IDC_LATER_BUTTON);
       },
       kSeenMs);
+  ExpectClosingView(dialog, message, closeText);
+}
+
+// The check offers "/dl/setup.exe", which answers `download`.
+void ScriptOffer(const ScriptedAnswer& download) {
+  ScriptedAnswer offer;
+  offer.status = 302;
+  offer.location = "/dl/setup.exe";
+  ScriptAnswer("/check", offer);
+  ScriptAnswer("/dl/setup.exe", download);
 }
 
 // Headers each request of the program carries, whatever it asks.
@@ -159,16 +170,17 @@ class UpdateWorkflowTest : public ::testing::Test {
   }
 
   // Starts the program: options, the placeholder, the URL and the pin switch.
-  // A started installer exits with `installerExit`.
-  void Start(const std::string& options, const std::string& url, const char* pin = "0",
+  // A started installer exits with `installerExit`. False when it cannot be
+  // started.
+  bool Start(const std::string& options, const std::string& url, const char* pin = "0",
              DWORD installerExit = 0) {
-    const std::wstring tail =
-        Wide(options) + L"\"\" \"" + Wide(url) + L"\" \"" + Wide(pin) + L"\"";
+    const std::wstring tail = Wide(options) + L"\"\" \"" + Wide(url) + L"\" \"" + Wide(pin) + L"\"";
     m_process = std::make_unique<RawProcess>(
         ProgramCommand(tail),
         std::vector<std::wstring>{L"TAVRIN_TEST_INSTALLER_LOG=" + m_installerLog,
                                   L"TAVRIN_TEST_INSTALLER_EXIT=" + std::to_wstring(installerExit)});
-    ASSERT_TRUE(m_process->Started()) << "error " << m_process->Error();
+    EXPECT_TRUE(m_process->Started()) << "error " << m_process->Error();
+    return m_process->Started();
   }
 
   HWND ShownDialog() { return WaitForShownDialog(m_process->Id(), kSeenMs); }
@@ -214,9 +226,9 @@ class UpdateWorkflowTest : public ::testing::Test {
     const size_t slash = path.find_last_of('\\');
     ASSERT_NE(slash, std::string::npos) << path;
     EXPECT_EQ(Lower(path.substr(0, slash)), Lower(InstallerFolder()));
-    EXPECT_TRUE(std::regex_match(path.substr(slash + 1),
-                                 std::regex("dex[0-9a-f]{1,4}\\.tmp-middleware\\.exe",
-                                            std::regex::icase)))
+    EXPECT_TRUE(
+        std::regex_match(path.substr(slash + 1),
+                         std::regex("dex[0-9a-f]{1,4}\\.tmp-middleware\\.exe", std::regex::icase)))
         << path;
     const std::string& line = starts[0].commandLine;
     const size_t programEnd = line[0] == '"' ? line.find('"', 1) + 1 : line.find(' ');
@@ -284,8 +296,8 @@ TEST_F(OfferTest, YesDownloadsTheLocationRunsTheInstallerAndTakesItsVerdict) {
     download.body = installer;
     ScriptAnswer(c.downloadTarget.substr(0, c.downloadTarget.find('?')), download);
 
-    Start("", (c.secure ? Pinned("/check?from=setup") : Http("/check?from=setup")),
-          c.secure ? "1" : "0", c.installerExit);
+    ASSERT_TRUE(Start("", (c.secure ? Pinned("/check?from=setup") : Http("/check?from=setup")),
+                      c.secure ? "1" : "0", c.installerExit));
     HWND dialog = ShownDialog();
     ASSERT_NE(dialog, nullptr);
     ExpectOfferView(dialog, kEnglish);
@@ -336,8 +348,8 @@ TEST_F(FirstAnswerTest, BodyIsInstalledAtOnceAndOnlyAWholeOneIsStarted) {
     // Files of earlier runs: two of ours, one of ours still held open, and
     // two that are not ours.
     ASSERT_EQ(SHCreateDirectoryExA(nullptr, folder.c_str(), nullptr), ERROR_SUCCESS);
-    const std::vector<std::string> kept = {"dexCD34.tmp-middleware.exe", "dexGHIJ.tmp-middleware.exe",
-                                           "notes.txt"};
+    const std::vector<std::string> kept = {"dexCD34.tmp-middleware.exe",
+                                           "dexGHIJ.tmp-middleware.exe", "notes.txt"};
     for (const char* name :
          {"dexAB12.tmp-middleware.exe", "DEX9.TMP", "dexGHIJ.tmp-middleware.exe", "notes.txt"})
       std::ofstream(folder + "\\" + name) << "old";
@@ -345,7 +357,7 @@ TEST_F(FirstAnswerTest, BodyIsInstalledAtOnceAndOnlyAWholeOneIsStarted) {
                               nullptr, CREATE_ALWAYS, 0, nullptr);
     ASSERT_NE(held, INVALID_HANDLE_VALUE);
 
-    Start("", Http("/check"));
+    ASSERT_TRUE(Start("", Http("/check")));
     EXPECT_EQ(ExitCodeUnseen(), c.exitCode);
     CloseHandle(held);
 
@@ -387,13 +399,10 @@ TEST_F(NoUpdateTest, NegativeAnswersCloseSilentlyUnlessTheCheckWasForced) {
        [] { SetString(Hive::Machine, kSettingsKey, "lastupdate", std::string(300, 'x')); },
        std::string(260, 'x'), true, true},
       {"500, a value without a terminator", "", Http("/500"),
-       [] {
-         SetBinary(Hive::Machine, kSettingsKey, "lastupdate", std::vector<uint8_t>(260, 'y'));
-       },
+       [] { SetBinary(Hive::Machine, kSettingsKey, "lastupdate", std::vector<uint8_t>(260, 'y')); },
        std::string(260, 'y'), true, false},
       {"nothing listening, forced", "/f ", refused, [] {}, std::nullopt, false, true},
-      {"a URL without a scheme, forced", "/f ", "updates/check", [] {}, std::nullopt, false,
-       false},
+      {"a URL without a scheme, forced", "/f ", "updates/check", [] {}, std::nullopt, false, false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -405,7 +414,7 @@ TEST_F(NoUpdateTest, NegativeAnswersCloseSilentlyUnlessTheCheckWasForced) {
     }
     c.storeLastUpdate();
 
-    Start(c.options, c.url);
+    ASSERT_TRUE(Start(c.options, c.url));
     if (c.noUpdateView) {
       HWND dialog = ShownDialog();
       ASSERT_NE(dialog, nullptr);
@@ -430,26 +439,21 @@ TEST_F(InterruptionTest, ClosingTheOfferOrTerminatingTheDownloadEndsWithOneAtOnc
     const char* what;
     bool pressYes;  // then Terminate while the download stalls; else WM_CLOSE on the offer
   };
-  for (const Case& c : {Case{"WM_CLOSE on the offer", false},
-                        Case{"Terminate during a stalled download", true}}) {
+  for (const Case& c :
+       {Case{"WM_CLOSE on the offer", false}, Case{"Terminate during a stalled download", true}}) {
     SCOPED_TRACE(c.what);
     SetUp();
-    ScriptedAnswer offer, stalled;
-    offer.status = 302;
-    offer.location = "/dl/setup.exe";
+    ScriptedAnswer stalled;
     stalled.body = installer;
     stalled.stallSeconds = 120;
-    ScriptAnswer("/check", offer);
-    ScriptAnswer("/dl/setup.exe", stalled);
+    ScriptOffer(stalled);
 
-    Start("", Http("/check"));
+    ASSERT_TRUE(Start("", Http("/check")));
     HWND dialog = ShownDialog();
     ASSERT_NE(dialog, nullptr);
     if (c.pressYes) {
       PressButton(dialog, IDC_YES_BUTTON);
-      ASSERT_TRUE(WaitForClosingView(dialog, Text(IDS_DOWNLOADING, kEnglish),
-                                     Text(IDS_TERMINATE, kEnglish)));
-      ExpectClosingView(dialog, Text(IDS_DOWNLOADING, kEnglish), Text(IDS_TERMINATE, kEnglish));
+      ExpectSwitchTo(dialog, Text(IDS_DOWNLOADING, kEnglish), Text(IDS_TERMINATE, kEnglish));
       ASSERT_TRUE(WaitUntil([] { return TestServerLog().size() == 2; }, kSeenMs));
       PressButton(dialog, IDC_CLOSE_BUTTON);
     } else {
@@ -469,26 +473,19 @@ TEST_F(LanguageTest, OfferDownloadAndNoUpdateViewsSpeakTheUsersLanguage) {
     SCOPED_TRACE(Utf8(Text(IDS_YES, language)));
     SetUp();
     SetLanguage(language);
-    ScriptedAnswer offer, slowRefusal;
-    offer.status = 302;
-    offer.location = "/dl/setup.exe";
+    ScriptedAnswer slowRefusal;
     slowRefusal.status = 404;
     slowRefusal.stallSeconds = 1;
-    ScriptAnswer("/check", offer);
-    ScriptAnswer("/dl/setup.exe", slowRefusal);
+    ScriptOffer(slowRefusal);
 
     // Forced, so that the failed download shows the no-update view.
-    Start("/f ", Http("/check"));
+    ASSERT_TRUE(Start("/f ", Http("/check")));
     HWND dialog = ShownDialog();
     ASSERT_NE(dialog, nullptr);
     ExpectOfferView(dialog, language);
     PressButton(dialog, IDC_YES_BUTTON);
-    ASSERT_TRUE(WaitForClosingView(dialog, Text(IDS_DOWNLOADING, language),
-                                   Text(IDS_TERMINATE, language)));
-    ExpectClosingView(dialog, Text(IDS_DOWNLOADING, language), Text(IDS_TERMINATE, language));
-    ASSERT_TRUE(WaitForClosingView(dialog, Text(IDS_NO_UPDATE_REQUIRED, language),
-                                   Text(IDS_OK, language)));
-    ExpectClosingView(dialog, Text(IDS_NO_UPDATE_REQUIRED, language), Text(IDS_OK, language));
+    ExpectSwitchTo(dialog, Text(IDS_DOWNLOADING, language), Text(IDS_TERMINATE, language));
+    ExpectSwitchTo(dialog, Text(IDS_NO_UPDATE_REQUIRED, language), Text(IDS_OK, language));
     PressButton(dialog, IDC_CLOSE_BUTTON);
     EXPECT_EQ(ExitCode(), 1u);
     TearDown();
