@@ -75,44 +75,24 @@ struct InstallerStart {
   std::string commandLine;
 };
 
-// The texts and visibility of the dialog's controls.
-struct View {
-  std::wstring message;
-  bool yes = false;
-  bool later = false;
-  bool close = false;
-  std::wstring yesText, laterText, closeText;
-};
-
-View ReadView(HWND dialog) {
-  View view;
-  view.message = ControlText(dialog, IDC_MESSAGE_TEXT);
-  view.yes = ControlShown(dialog, IDC_YES_BUTTON);
-  view.later = ControlShown(dialog, IDC_LATER_BUTTON);
-  view.close = ControlShown(dialog, IDC_CLOSE_BUTTON);
-  view.yesText = ControlText(dialog, IDC_YES_BUTTON);
-  view.laterText = ControlText(dialog, IDC_LATER_BUTTON);
-  view.closeText = ControlText(dialog, IDC_CLOSE_BUTTON);
-  return view;
-}
+// A control's text as UTF-8, for readable failures.
+std::string Shown(HWND dialog, int id) { return Utf8(ControlText(dialog, id)); }
 
 void ExpectOfferView(HWND dialog, StoredLanguage language) {
-  const View view = ReadView(dialog);
-  EXPECT_EQ(Utf8(view.message), Utf8(Text(IDS_UPDATE_AVAILABLE, language)));
-  EXPECT_TRUE(view.yes && view.later);
-  EXPECT_FALSE(view.close);
-  EXPECT_EQ(Utf8(view.yesText), Utf8(Text(IDS_YES, language)));
-  EXPECT_EQ(Utf8(view.laterText), Utf8(Text(IDS_LATER, language)));
+  EXPECT_EQ(Shown(dialog, IDC_MESSAGE_TEXT), Utf8(Text(IDS_UPDATE_AVAILABLE, language)));
+  EXPECT_EQ(Shown(dialog, IDC_YES_BUTTON), Utf8(Text(IDS_YES, language)));
+  EXPECT_EQ(Shown(dialog, IDC_LATER_BUTTON), Utf8(Text(IDS_LATER, language)));
+  EXPECT_TRUE(ControlShown(dialog, IDC_YES_BUTTON) && ControlShown(dialog, IDC_LATER_BUTTON));
+  EXPECT_FALSE(ControlShown(dialog, IDC_CLOSE_BUTTON));
 }
 
 // The download view, or the no-update view: "Yes" and "Later" hidden, the
 // third button shown with `closeText`.
 void ExpectClosingView(HWND dialog, const std::wstring& message, const std::wstring& closeText) {
-  const View view = ReadView(dialog);
-  EXPECT_EQ(Utf8(view.message), Utf8(message));
-  EXPECT_FALSE(view.yes || view.later);
-  EXPECT_TRUE(view.close);
-  EXPECT_EQ(Utf8(view.closeText), Utf8(closeText));
+  EXPECT_EQ(Shown(dialog, IDC_MESSAGE_TEXT), Utf8(message));
+  EXPECT_EQ(Shown(dialog, IDC_CLOSE_BUTTON), Utf8(closeText));
+  EXPECT_FALSE(ControlShown(dialog, IDC_YES_BUTTON) || ControlShown(dialog, IDC_LATER_BUTTON));
+  EXPECT_TRUE(ControlShown(dialog, IDC_CLOSE_BUTTON));
 }
 
 // Waits until the dialog has switched to the view with `message`, its
@@ -231,6 +211,7 @@ class UpdateWorkflowTest : public ::testing::Test {
                          std::regex("dex[0-9a-f]{1,4}\\.tmp-middleware\\.exe", std::regex::icase)))
         << path;
     const std::string& line = starts[0].commandLine;
+    ASSERT_FALSE(line.empty());
     const size_t programEnd = line[0] == '"' ? line.find('"', 1) + 1 : line.find(' ');
     EXPECT_EQ(line.find_first_not_of(' ', std::min(programEnd, line.size())), std::string::npos)
         << "arguments in: " << line;
