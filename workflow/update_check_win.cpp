@@ -4,7 +4,6 @@
 #include <windows.h>
 #include <wininet.h>
 
-#include <cstring>
 #include <memory>
 #include <new>
 #include <string>
@@ -31,20 +30,6 @@ DWORD WINAPI CheckThreadEntry(void* parameter) {
   const std::unique_ptr<CheckThreadStart> start(static_cast<CheckThreadStart*>(parameter));
   if (start->predecessor) ::WaitForSingleObject(start->predecessor, INFINITE);
   return CheckThreadProc(start->dialog);
-}
-
-// The components record as the request expects it: lengths of 1 ask the
-// parser for pointers into the URL text; no extra-info length, so a query
-// stays part of the path.
-bool CrackUrl(const std::string& url, URL_COMPONENTSA& parts) {
-  std::memset(&parts, 0, sizeof parts);
-  parts.dwStructSize = sizeof parts;
-  parts.dwSchemeLength = 1;
-  parts.dwHostNameLength = 1;
-  parts.dwUserNameLength = 1;
-  parts.dwPasswordLength = 1;
-  parts.dwUrlPathLength = 1;
-  return ::InternetCrackUrlA(url.c_str(), static_cast<DWORD>(url.size()), 0, &parts) != FALSE;
 }
 
 std::string ReadLastInstalledUpdate() {
@@ -74,7 +59,7 @@ DWORD CheckThreadProc(CMainDialog* dialog) {
     const std::string url =
         dialog->m_downloadUrl.empty() ? dialog->m_checkUrl : dialog->m_downloadUrl;
     URL_COMPONENTSA parts;
-    if (!CrackUrl(url, parts)) {
+    if (!CrackRequestUrl(url, parts)) {
       dialog->m_exitCode = 1;
       ::PostMessageW(window, WM_CLOSE, 0, 0);
       return 0;

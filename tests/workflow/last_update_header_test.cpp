@@ -26,8 +26,8 @@ TEST(LastInstalledUpdateHeader, SendsTheTextUpToItsFirstNulWithinTheBytesRead) {
 }
 
 TEST(LastInstalledUpdateHeader, AValueWithAControlCharacterIsNotSent) {
-  for (const std::string& value :
-       std::vector<std::string>{"1\r\nX-Injected: yes", "1\nX: y", "1\rX", "a\tb", "a\x7F", "\x1B[0m"}) {
+  for (const std::string& value : std::vector<std::string>{"1\r\nX-Injected: yes", "1\nX: y",
+                                                           "1\rX", "a\tb", "a\x7F", "\x1B[0m"}) {
     SCOPED_TRACE(value);
     const std::string stored = value + std::string(4, '\0');
     EXPECT_EQ(LastInstalledUpdateHeader(stored.data(), stored.size()), "");

@@ -75,50 +75,31 @@ struct InstallerStart {
   std::string commandLine;
 };
 
-// The texts and visibility of the dialog's controls.
-struct View {
-  std::wstring message;
-  bool yes = false;
-  bool later = false;
-  bool close = false;
-  std::wstring yesText, laterText, closeText;
-};
-
-View ReadView(HWND dialog) {
-  View view;
-  view.message = ControlText(dialog, IDC_MESSAGE_TEXT);
-  view.yes = ControlShown(dialog, IDC_YES_BUTTON);
-  view.later = ControlShown(dialog, IDC_LATER_BUTTON);
-  view.close = ControlShown(dialog, IDC_CLOSE_BUTTON);
-  view.yesText = ControlText(dialog, IDC_YES_BUTTON);
-  view.laterText = ControlText(dialog, IDC_LATER_BUTTON);
-  view.closeText = ControlText(dialog, IDC_CLOSE_BUTTON);
-  return view;
-}
+// A control's text as UTF-8, for readable failures.
+std::string Shown(HWND dialog, int id) { return Utf8(ControlText(dialog, id)); }
 
 void ExpectOfferView(HWND dialog, StoredLanguage language) {
-  const View view = ReadView(dialog);
-  EXPECT_EQ(Utf8(view.message), Utf8(Text(IDS_UPDATE_AVAILABLE, language)));
-  EXPECT_TRUE(view.yes && view.later);
-  EXPECT_FALSE(view.close);
-  EXPECT_EQ(Utf8(view.yesText), Utf8(Text(IDS_YES, language)));
-  EXPECT_EQ(Utf8(view.laterText), Utf8(Text(IDS_LATER, language)));
+  EXPECT_EQ(Shown(dialog, IDC_MESSAGE_TEXT), Utf8(Text(IDS_UPDATE_AVAILABLE, language)));
+  EXPECT_EQ(Shown(dialog, IDC_YES_BUTTON), Utf8(Text(IDS_YES, language)));
+  EXPECT_EQ(Shown(dialog, IDC_LATER_BUTTON), Utf8(Text(IDS_LATER, language)));
+  EXPECT_TRUE(ControlShown(dialog, IDC_YES_BUTTON) && ControlShown(dialog, IDC_LATER_BUTTON));
+  EXPECT_FALSE(ControlShown(dialog, IDC_CLOSE_BUTTON));
 }
 
 // The download view, or the no-update view: "Yes" and "Later" hidden, the
 // third button shown with `closeText`.
 void ExpectClosingView(HWND dialog, const std::wstring& message, const std::wstring& closeText) {
-  const View view = ReadView(dialog);
-  EXPECT_EQ(Utf8(view.message), Utf8(message));
-  EXPECT_FALSE(view.yes || view.later);
-  EXPECT_TRUE(view.close);
-  EXPECT_EQ(Utf8(view.closeText), Utf8(closeText));
+  EXPECT_EQ(Shown(dialog, IDC_MESSAGE_TEXT), Utf8(message));
+  EXPECT_EQ(Shown(dialog, IDC_CLOSE_BUTTON), Utf8(closeText));
+  EXPECT_FALSE(ControlShown(dialog, IDC_YES_BUTTON) || ControlShown(dialog, IDC_LATER_BUTTON));
+  EXPECT_TRUE(ControlShown(dialog, IDC_CLOSE_BUTTON));
 }
 
 // Waits until the dialog has switched to the view with `message`, its
-// buttons included: the switch is several steps of the program's.
-bool WaitForClosingView(HWND dialog, const std::wstring& message, const std::wstring& closeText) {
-  return WaitUntil(
+// buttons included (the switch is several steps of the program's), and
+// checks that view.
+void ExpectSwitchTo(HWND dialog, const std::wstring& message, const std::wstring& closeText) {
+  WaitUntil(
       [&] {
         return ControlText(dialog, IDC_MESSAGE_TEXT) == message &&
                ControlText(dialog, IDC_CLOSE_BUTTON) == closeText &&
@@ -126,6 +107,16 @@ bool WaitForClosingView(HWND dialog, const std::wstring& message, const std::wst
                !ControlShown(dialog, IDC_LATER_BUTTON);
       },
       kSeenMs);
+  ExpectClosingView(dialog, message, closeText);
+}
+
+// The check offers "/dl/setup.exe", which answers `download`.
+void ScriptOffer(const ScriptedAnswer& download) {
+  ScriptedAnswer offer;
+  offer.status = 302;
+  offer.location = "/dl/setup.exe";
+  ScriptAnswer("/check", offer);
+  ScriptAnswer("/dl/setup.exe", download);
 }
 
 // Headers each request of the program carries, whatever it asks.
@@ -159,16 +150,17 @@ class UpdateWorkflowTest : public ::testing::Test {
   }
 
   // Starts the program: options, the placeholder, the URL and the pin switch.
-  // A started installer exits with `installerExit`.
-  void Start(const std::string& options, const std::string& url, const char* pin = "0",
+  // A started installer exits with `installerExit`. False when it cannot be
+  // started.
+  bool Start(const std::string& options, const std::string& url, const char* pin = "0",
              DWORD installerExit = 0) {
-    const std::wstring tail =
-        Wide(options) + L"\"\" \"" + Wide(url) + L"\" \"" + Wide(pin) + L"\"";
+    const std::wstring tail = Wide(options) + L"\"\" \"" + Wide(url) + L"\" \"" + Wide(pin) + L"\"";
     m_process = std::make_unique<RawProcess>(
         ProgramCommand(tail),
         std::vector<std::wstring>{L"TAVRIN_TEST_INSTALLER_LOG=" + m_installerLog,
                                   L"TAVRIN_TEST_INSTALLER_EXIT=" + std::to_wstring(installerExit)});
-    ASSERT_TRUE(m_process->Started()) << "error " << m_process->Error();
+    EXPECT_TRUE(m_process->Started()) << "error " << m_process->Error();
+    return m_process->Started();
   }
 
   HWND ShownDialog() { return WaitForShownDialog(m_process->Id(), kSeenMs); }
@@ -214,11 +206,12 @@ class UpdateWorkflowTest : public ::testing::Test {
     const size_t slash = path.find_last_of('\\');
     ASSERT_NE(slash, std::string::npos) << path;
     EXPECT_EQ(Lower(path.substr(0, slash)), Lower(InstallerFolder()));
-    EXPECT_TRUE(std::regex_match(path.substr(slash + 1),
-                                 std::regex("dex[0-9a-f]{1,4}\\.tmp-middleware\\.exe",
-                                            std::regex::icase)))
+    EXPECT_TRUE(
+        std::regex_match(path.substr(slash + 1),
+                         std::regex("dex[0-9a-f]{1,4}\\.tmp-middleware\\.exe", std::regex::icase)))
         << path;
     const std::string& line = starts[0].commandLine;
+    ASSERT_FALSE(line.empty());
     const size_t programEnd = line[0] == '"' ? line.find('"', 1) + 1 : line.find(' ');
     EXPECT_EQ(line.find_first_not_of(' ', std::min(programEnd, line.size())), std::string::npos)
         << "arguments in: " << line;
@@ -284,8 +277,8 @@ TEST_F(OfferTest, YesDownloadsTheLocationRunsTheInstallerAndTakesItsVerdict) {
     download.body = installer;
     ScriptAnswer(c.downloadTarget.substr(0, c.downloadTarget.find('?')), download);
 
-    Start("", (c.secure ? Pinned("/check?from=setup") : Http("/check?from=setup")),
-          c.secure ? "1" : "0", c.installerExit);
+    ASSERT_TRUE(Start("", (c.secure ? Pinned("/check?from=setup") : Http("/check?from=setup")),
+                      c.secure ? "1" : "0", c.installerExit));
     HWND dialog = ShownDialog();
     ASSERT_NE(dialog, nullptr);
     ExpectOfferView(dialog, kEnglish);
@@ -336,8 +329,8 @@ TEST_F(FirstAnswerTest, BodyIsInstalledAtOnceAndOnlyAWholeOneIsStarted) {
     // Files of earlier runs: two of ours, one of ours still held open, and
     // two that are not ours.
     ASSERT_EQ(SHCreateDirectoryExA(nullptr, folder.c_str(), nullptr), ERROR_SUCCESS);
-    const std::vector<std::string> kept = {"dexCD34.tmp-middleware.exe", "dexGHIJ.tmp-middleware.exe",
-                                           "notes.txt"};
+    const std::vector<std::string> kept = {"dexCD34.tmp-middleware.exe",
+                                           "dexGHIJ.tmp-middleware.exe", "notes.txt"};
     for (const char* name :
          {"dexAB12.tmp-middleware.exe", "DEX9.TMP", "dexGHIJ.tmp-middleware.exe", "notes.txt"})
       std::ofstream(folder + "\\" + name) << "old";
@@ -345,7 +338,7 @@ TEST_F(FirstAnswerTest, BodyIsInstalledAtOnceAndOnlyAWholeOneIsStarted) {
                               nullptr, CREATE_ALWAYS, 0, nullptr);
     ASSERT_NE(held, INVALID_HANDLE_VALUE);
 
-    Start("", Http("/check"));
+    ASSERT_TRUE(Start("", Http("/check")));
     EXPECT_EQ(ExitCodeUnseen(), c.exitCode);
     CloseHandle(held);
 
@@ -387,13 +380,10 @@ TEST_F(NoUpdateTest, NegativeAnswersCloseSilentlyUnlessTheCheckWasForced) {
        [] { SetString(Hive::Machine, kSettingsKey, "lastupdate", std::string(300, 'x')); },
        std::string(260, 'x'), true, true},
       {"500, a value without a terminator", "", Http("/500"),
-       [] {
-         SetBinary(Hive::Machine, kSettingsKey, "lastupdate", std::vector<uint8_t>(260, 'y'));
-       },
+       [] { SetBinary(Hive::Machine, kSettingsKey, "lastupdate", std::vector<uint8_t>(260, 'y')); },
        std::string(260, 'y'), true, false},
       {"nothing listening, forced", "/f ", refused, [] {}, std::nullopt, false, true},
-      {"a URL without a scheme, forced", "/f ", "updates/check", [] {}, std::nullopt, false,
-       false},
+      {"a URL without a scheme, forced", "/f ", "updates/check", [] {}, std::nullopt, false, false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -405,7 +395,7 @@ TEST_F(NoUpdateTest, NegativeAnswersCloseSilentlyUnlessTheCheckWasForced) {
     }
     c.storeLastUpdate();
 
-    Start(c.options, c.url);
+    ASSERT_TRUE(Start(c.options, c.url));
     if (c.noUpdateView) {
       HWND dialog = ShownDialog();
       ASSERT_NE(dialog, nullptr);
@@ -430,26 +420,21 @@ TEST_F(InterruptionTest, ClosingTheOfferOrTerminatingTheDownloadEndsWithOneAtOnc
     const char* what;
     bool pressYes;  // then Terminate while the download stalls; else WM_CLOSE on the offer
   };
-  for (const Case& c : {Case{"WM_CLOSE on the offer", false},
-                        Case{"Terminate during a stalled download", true}}) {
+  for (const Case& c :
+       {Case{"WM_CLOSE on the offer", false}, Case{"Terminate during a stalled download", true}}) {
     SCOPED_TRACE(c.what);
     SetUp();
-    ScriptedAnswer offer, stalled;
-    offer.status = 302;
-    offer.location = "/dl/setup.exe";
+    ScriptedAnswer stalled;
     stalled.body = installer;
     stalled.stallSeconds = 120;
-    ScriptAnswer("/check", offer);
-    ScriptAnswer("/dl/setup.exe", stalled);
+    ScriptOffer(stalled);
 
-    Start("", Http("/check"));
+    ASSERT_TRUE(Start("", Http("/check")));
     HWND dialog = ShownDialog();
     ASSERT_NE(dialog, nullptr);
     if (c.pressYes) {
       PressButton(dialog, IDC_YES_BUTTON);
-      ASSERT_TRUE(WaitForClosingView(dialog, Text(IDS_DOWNLOADING, kEnglish),
-                                     Text(IDS_TERMINATE, kEnglish)));
-      ExpectClosingView(dialog, Text(IDS_DOWNLOADING, kEnglish), Text(IDS_TERMINATE, kEnglish));
+      ExpectSwitchTo(dialog, Text(IDS_DOWNLOADING, kEnglish), Text(IDS_TERMINATE, kEnglish));
       ASSERT_TRUE(WaitUntil([] { return TestServerLog().size() == 2; }, kSeenMs));
       PressButton(dialog, IDC_CLOSE_BUTTON);
     } else {
@@ -469,26 +454,19 @@ TEST_F(LanguageTest, OfferDownloadAndNoUpdateViewsSpeakTheUsersLanguage) {
     SCOPED_TRACE(Utf8(Text(IDS_YES, language)));
     SetUp();
     SetLanguage(language);
-    ScriptedAnswer offer, slowRefusal;
-    offer.status = 302;
-    offer.location = "/dl/setup.exe";
+    ScriptedAnswer slowRefusal;
     slowRefusal.status = 404;
     slowRefusal.stallSeconds = 1;
-    ScriptAnswer("/check", offer);
-    ScriptAnswer("/dl/setup.exe", slowRefusal);
+    ScriptOffer(slowRefusal);
 
     // Forced, so that the failed download shows the no-update view.
-    Start("/f ", Http("/check"));
+    ASSERT_TRUE(Start("/f ", Http("/check")));
     HWND dialog = ShownDialog();
     ASSERT_NE(dialog, nullptr);
     ExpectOfferView(dialog, language);
     PressButton(dialog, IDC_YES_BUTTON);
-    ASSERT_TRUE(WaitForClosingView(dialog, Text(IDS_DOWNLOADING, language),
-                                   Text(IDS_TERMINATE, language)));
-    ExpectClosingView(dialog, Text(IDS_DOWNLOADING, language), Text(IDS_TERMINATE, language));
-    ASSERT_TRUE(WaitForClosingView(dialog, Text(IDS_NO_UPDATE_REQUIRED, language),
-                                   Text(IDS_OK, language)));
-    ExpectClosingView(dialog, Text(IDS_NO_UPDATE_REQUIRED, language), Text(IDS_OK, language));
+    ExpectSwitchTo(dialog, Text(IDS_DOWNLOADING, language), Text(IDS_TERMINATE, language));
+    ExpectSwitchTo(dialog, Text(IDS_NO_UPDATE_REQUIRED, language), Text(IDS_OK, language));
     PressButton(dialog, IDC_CLOSE_BUTTON);
     EXPECT_EQ(ExitCode(), 1u);
     TearDown();
