@@ -471,6 +471,32 @@ TEST_F(ReminderTest, MessagesToAWaitingCopy) {
   EXPECT_EQ(ExitCode(), 1u);
 }
 
+// The installer the program waits for may never report back: asked to quit
+// then, the program clears the schedule and ends at once, leaving the
+// installer running.
+TEST_F(ReminderTest, ExitRequestWhileTheInstallerRunsClearsTheSchedule) {
+  ScriptedAnswer installer;
+  installer.body = FileBytes(PathBesideMe(L"fake_installer.exe"));
+  ScriptAnswer("/check", installer);
+  SetDword(Hive::User, kSettingsKey, "md_cu_disable", 1);
+  SetString(Hive::User, kRunKey, "tavrin-brenlo", "\"x\" \"\" \"u\" \"0\"");
+  wchar_t folder[MAX_PATH] = {}, log[MAX_PATH] = {};
+  ::GetTempPathW(MAX_PATH, folder);
+  ::GetTempFileNameW(folder, L"ins", 0, log);
+  ::DeleteFileW(log);
+  const int64_t before = UnixNow();
+  Start(
+      ProgramPath(), Http("/check"), "0",
+      {std::wstring(L"TAVRIN_TEST_INSTALLER_LOG=") + log, L"TAVRIN_TEST_INSTALLER_HOLD_MS=20000"});
+  ASSERT_TRUE(WaitUntil([&] { return !FileBytes(log).empty(); }, kSeenMs)) << "no installer";
+  HWND dialog = FindProgramDialog(m_process->Id());
+  ASSERT_TRUE(dialog);
+  ::PostMessageW(dialog, g_exit, 0, 0);
+  EXPECT_EQ(ExitCode(10000), 1u) << "it waited for the installer";
+  ExpectReset(ReadSchedule(), before);
+  ::DeleteFileW(log);
+}
+
 TEST_F(ReminderTest, ForcedStartClosesAWaitingCopyAndGoesOn) {
   ScriptAnswer("/check", NoUpdate());
   ASSERT_TRUE(StartWaitingCopy(2, UnixNow()));
