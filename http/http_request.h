@@ -51,6 +51,12 @@ class IHttpCallback {
   ~IHttpCallback() = default;
 };
 
+// Splits `url` into the components record that HttpRequest takes: scheme,
+// host, port (the scheme's default when the URL names none), user, password
+// and the path with its query, as pointers into `url`, which must outlive the
+// request. False when the platform's parser rejects it.
+bool CrackRequestUrl(const std::string& url, URL_COMPONENTSA& parts);
+
 class HttpRequest {
  public:
   // `urlParts` as InternetCrackUrlA filled it: its strings point into the

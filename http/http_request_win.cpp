@@ -58,6 +58,19 @@ bool IsAbsoluteUrl(const char* location) {
 
 }  // namespace
 
+bool CrackRequestUrl(const std::string& url, URL_COMPONENTSA& parts) {
+  // Lengths of 1 ask the parser for pointers into the URL text; no
+  // extra-info length, so a query stays part of the path.
+  memset(&parts, 0, sizeof parts);
+  parts.dwStructSize = sizeof parts;
+  parts.dwSchemeLength = 1;
+  parts.dwHostNameLength = 1;
+  parts.dwUserNameLength = 1;
+  parts.dwPasswordLength = 1;
+  parts.dwUrlPathLength = 1;
+  return InternetCrackUrlA(url.c_str(), static_cast<DWORD>(url.size()), 0, &parts) != FALSE;
+}
+
 HttpRequest::HttpRequest(IHttpCallback* callback, URL_COMPONENTSA urlParts, BOOL pinCertificate)
     : m_callback(callback), m_urlParts(urlParts) {
   if (pinCertificate) {

@@ -65,13 +65,22 @@ struct NullEmptyTraits {
 using UniqueKernelHandle = UniqueHandle<NullEmptyTraits<HANDLE, &::CloseHandle>>;
 
 // Kernel objects whose creator reports failure with INVALID_HANDLE_VALUE:
-// files and find handles opened through CreateFile.
+// files opened through CreateFile.
 struct FileHandleTraits {
   using Type = HANDLE;
   static Type Empty() noexcept { return INVALID_HANDLE_VALUE; }
   static void Close(Type value) noexcept { ::CloseHandle(value); }
 };
 using UniqueFileHandle = UniqueHandle<FileHandleTraits>;
+
+// Directory searches from FindFirstFile: INVALID_HANDLE_VALUE-empty, closed
+// with FindClose (CloseHandle does not end a search).
+struct FindHandleTraits {
+  using Type = HANDLE;
+  static Type Empty() noexcept { return INVALID_HANDLE_VALUE; }
+  static void Close(Type value) noexcept { ::FindClose(value); }
+};
+using UniqueFindHandle = UniqueHandle<FindHandleTraits>;
 
 // Registry keys. The predefined roots (HKEY_CURRENT_USER, ...) are never put
 // into an owner: closing them is harmless but meaningless.

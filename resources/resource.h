@@ -10,6 +10,12 @@
 #define IDC_CLOSE_BUTTON 1011  // "Terminate" while downloading, "OK" when no update
 #define IDC_ANIMATION 1012     // host of the animated picture
 
+// Commands of the reminder menu that "Later" opens.
+#define ID_REMIND_TOMORROW 2001
+#define ID_REMIND_NEXT_WEEK 2002
+#define ID_REMIND_NEXT_MONTH 2003
+#define ID_DONT_ASK_AGAIN 2004
+
 // String-table texts (blocks 7 and 8).
 #define IDS_INSTALLER_TITLE 103
 #define IDS_DOWNLOADING 104

@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <cstring>
 #include <ctime>
+#include <new>
+#include <vector>
 
 #include "platform/unique_handle.h"
 
@@ -38,6 +40,33 @@ BOOL ReadSetting(HKEY hive, const char* name, void* buffer, DWORD size) {
   // A value too large for the buffer may leave part of itself behind; callers
   // rely on a failed read leaving zeros.
   if (size) std::memset(buffer, 0, size);
+  return FALSE;
+}
+
+BOOL ReadSettingHead(HKEY hive, const char* name, void* buffer, DWORD size) {
+  if (size) std::memset(buffer, 0, size);
+  const UniqueRegKey key = OpenOrCreate(hive, SettingsKey, KEY_READ);
+  if (!key) return FALSE;
+  // The platform fills nothing it can rely on into a buffer that is too
+  // small, so a longer value is read whole and cut. It may grow between the
+  // size query and the read: ask again a few times.
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    DWORD length = 0;
+    if (::RegQueryValueExA(key.Get(), name, nullptr, nullptr, nullptr, &length) != ERROR_SUCCESS)
+      return FALSE;
+    std::vector<BYTE> whole;
+    try {
+      whole.resize(length + 1);
+    } catch (const std::bad_alloc&) {
+      return FALSE;
+    }
+    DWORD read = static_cast<DWORD>(whole.size());
+    const LONG status = ::RegQueryValueExA(key.Get(), name, nullptr, nullptr, whole.data(), &read);
+    if (status == ERROR_MORE_DATA) continue;
+    if (status != ERROR_SUCCESS) return FALSE;
+    std::memcpy(buffer, whole.data(), read < size ? read : size);
+    return TRUE;
+  }
   return FALSE;
 }
 

@@ -18,6 +18,11 @@ enum class DelayMode : DWORD { None = 0, Tomorrow = 1, NextWeek = 2, NextMonth =
 // type is not checked.
 BOOL ReadSetting(HKEY hive, const char* name, void* buffer, DWORD size);
 
+// Like ReadSetting, but a value longer than `size` bytes is not a failure:
+// its first `size` bytes are read. For a value read with a fixed limit whose
+// writer may have stored more.
+BOOL ReadSettingHead(HKEY hive, const char* name, void* buffer, DWORD size);
+
 // Writes `size` bytes of `data` as `name` of registry type `type` under
 // SettingsKey of the current user.
 BOOL WriteSetting(const char* name, DWORD type, const void* data, DWORD size);

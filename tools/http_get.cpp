@@ -66,14 +66,8 @@ int wmain() {
   LocalFree(args);
 
   // The caller's URL text stays alive for the request: the parts point into it.
-  URL_COMPONENTSA parts = {};
-  parts.dwStructSize = sizeof parts;
-  parts.dwSchemeLength = 1;
-  parts.dwHostNameLength = 1;
-  parts.dwUserNameLength = 1;
-  parts.dwPasswordLength = 1;
-  parts.dwUrlPathLength = 1;
-  if (!InternetCrackUrlA(url.c_str(), static_cast<DWORD>(url.size()), 0, &parts)) {
+  URL_COMPONENTSA parts;
+  if (!CrackRequestUrl(url, parts)) {
     fprintf(stderr, "http_get: not a URL: %s\n", url.c_str());
     return 9;
   }

@@ -1,16 +1,47 @@
 #include "workflow/main_dialog.h"
 
+#include <cstdint>
 #include <utility>
+
+#include "app/globals.h"
+#include "resources/resource.h"
+#include "settings/settings.h"
+#include "text/text.h"
+
+namespace {
+
+using ChangeWindowMessageFilterExFunction = BOOL(WINAPI*)(HWND, UINT, DWORD, void*);
+constexpr DWORD kMessageFilterAllow = 1;  // MSGFLT_ALLOW
+
+// Lets the registered messages of a lower-privileged copy through to
+// `window`, where the platform has such a filter at all.
+void AllowRegisteredMessages(HWND window) {
+  HMODULE user32 = ::GetModuleHandleW(L"user32.dll");
+  if (!user32) return;
+  const auto allow = reinterpret_cast<ChangeWindowMessageFilterExFunction>(
+      reinterpret_cast<void*>(::GetProcAddress(user32, "ChangeWindowMessageFilterEx")));
+  if (!allow) return;
+  allow(window, g_updateNowMessage, kMessageFilterAllow, nullptr);
+  allow(window, g_exitMessage, kMessageFilterAllow, nullptr);
+}
+
+}  // namespace
 
 CMainDialog::CMainDialog(std::string checkUrl, int pinCertificate)
     : m_checkUrl(std::move(checkUrl)), m_pinCertificate(pinCertificate) {}
 
 bool CMainDialog::ProcessWindowMessage(HWND, UINT message, WPARAM wParam, LPARAM, LRESULT& result) {
+  // Registered numbers are known only at run time, so they come first.
+  if (message == g_updateNowMessage) return Handled(result, OnUpdateNow());
+  if (message == g_exitMessage) return Handled(result, OnExitRequest());
   switch (message) {
     case WM_INITDIALOG:
       return Handled(result, OnInitDialog());
     case WM_DESTROY:
       return Handled(result, OnDestroy());
+    case WM_TIMER:
+      // Another timer's tick is taken and dropped.
+      return Handled(result, wParam == kReminderTimerId ? OnTimer() : 0);
     case WM_COMMAND:
       return OnCommand(CommandId(wParam), result);
     default:
@@ -18,29 +49,108 @@ bool CMainDialog::ProcessWindowMessage(HWND, UINT message, WPARAM wParam, LPARAM
   }
 }
 
-LRESULT CMainDialog::OnInitDialog() {
-  // There is no update check yet: the dialog closes as soon as it exists, and
-  // the run ends with exit code 1. The close goes through the default dialog
-  // handling (WM_CLOSE becomes IDCANCEL), as every later close will.
-  ::PostMessageW(WindowHandle(), WM_CLOSE, 0, 0);
-  return 0;  // no focus is set
-}
-
-LRESULT CMainDialog::OnDestroy() {
-  ::PostQuitMessage(m_exitCode);
-  return 0;
-}
-
 bool CMainDialog::OnCommand(UINT id, LRESULT& result) {
   switch (id) {
+    case IDC_YES_BUTTON:
     case IDCANCEL:
+    case IDC_LATER_BUTTON:
+    case IDC_CLOSE_BUTTON:
       return Handled(result, OnButton(id));
+    case ID_REMIND_TOMORROW:
+    case ID_REMIND_NEXT_WEEK:
+    case ID_REMIND_NEXT_MONTH:
+    case ID_DONT_ASK_AGAIN:
+      return Handled(result, OnReminderCommand(id));
     default:
       return false;
   }
 }
 
-LRESULT CMainDialog::OnButton(UINT id) {
-  if (id == IDCANCEL) DestroyWindow();
+LRESULT CMainDialog::OnInitDialog() {
+  HWND window = WindowHandle();
+  AllowRegisteredMessages(window);
+
+  m_hText = ::GetDlgItem(window, IDC_MESSAGE_TEXT);
+  m_hYesButton = ::GetDlgItem(window, IDC_YES_BUTTON);
+  m_hLaterButton = ::GetDlgItem(window, IDC_LATER_BUTTON);
+  m_hTerminateButton = ::GetDlgItem(window, IDC_CLOSE_BUTTON);
+
+  SetControlText(m_hText, IDS_UPDATE_AVAILABLE);
+  SetControlText(m_hLaterButton, IDS_LATER);
+  SetControlText(m_hTerminateButton, IDS_TERMINATE);
+  SetControlText(m_hYesButton, IDS_YES);
+
+  WaitOrCheck();
+  return 0;  // no focus is set
+}
+
+LRESULT CMainDialog::OnDestroy() {
+  if (CheckThreadRunning()) {
+    // The check thread may be anywhere: inside WinInet, inside the heap, or
+    // waiting for an installer. Ending it alone (TerminateThread) could leave
+    // a lock it held taken for good, and the rest of the teardown (this
+    // window's own destruction, the entry point's frees) would then hang on
+    // it. Ending the whole process here runs no further code in it at all,
+    // so nothing can wait on what the thread held; the kernel closes the
+    // mutex and every other handle.
+    ::TerminateProcess(::GetCurrentProcess(), static_cast<UINT>(m_exitCode.load()));
+  }
+  ::KillTimer(WindowHandle(), kReminderTimerId);
+  ::PostQuitMessage(m_exitCode);
   return 0;
+}
+
+LRESULT CMainDialog::OnButton(UINT id) {
+  switch (id) {
+    case IDC_YES_BUTTON: {
+      // The offer is shown from inside the thread of the first check, which
+      // then still closes its handles: a quick click finds it running.
+      // Killing it there could leave the heap's or WinInet's lock taken and
+      // hang the download, so the new thread waits for it instead, off this
+      // window's thread.
+      HANDLE predecessor = CheckThreadRunning() ? m_hCheckThread : nullptr;
+      ShowDownloadView();
+      StartCheckThread(predecessor);
+      return 0;
+    }
+    case IDC_LATER_BUTTON:
+      return ShowReminderMenu();
+    case IDCANCEL:
+    case IDC_CLOSE_BUTTON:
+      DestroyWindow();
+      return 0;
+    default:
+      return 0;
+  }
+}
+
+bool CMainDialog::CheckThreadRunning() const {
+  // INVALID_HANDLE_VALUE is also the process's own pseudo handle: never ask it.
+  if (m_hCheckThread == INVALID_HANDLE_VALUE || m_hCheckThread == nullptr) return false;
+  DWORD code = 0;
+  return ::GetExitCodeThread(m_hCheckThread, &code) && code == STILL_ACTIVE;
+}
+
+void CMainDialog::SetControlText(HWND control, unsigned textId) {
+  ::SetWindowTextW(control, LoadText(textId).c_str());
+}
+
+void CMainDialog::ShowDownloadView() {
+  SetControlText(m_hText, IDS_DOWNLOADING);
+  ::ShowWindow(m_hYesButton, SW_HIDE);
+  ::ShowWindow(m_hLaterButton, SW_HIDE);
+  ::ShowWindow(m_hTerminateButton, SW_SHOW);
+  ::ShowWindow(::GetDlgItem(WindowHandle(), IDC_ANIMATION), SW_SHOW);
+  // The transparent text lies over the painted background: erase it with
+  // the new text, or the old one shows through.
+  ::RedrawWindow(m_hText, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
+}
+
+void CMainDialog::ShowNoUpdateView() {
+  ::ShowWindow(m_hLaterButton, SW_HIDE);
+  ::ShowWindow(m_hYesButton, SW_HIDE);
+  ::ShowWindow(m_hTerminateButton, SW_SHOW);
+  SetControlText(m_hTerminateButton, IDS_OK);
+  SetControlText(m_hText, IDS_NO_UPDATE_REQUIRED);
+  ::ShowWindow(WindowHandle(), SW_SHOWNORMAL);
 }

@@ -1,15 +1,27 @@
 // The notification dialog, owner of the update workflow. Created hidden by the
 // entry point from template IDD_MAIN_DIALOG, it runs on the main thread and
-// ends the message loop with its exit code when its window is destroyed.
+// ends the message loop with its exit code when its window is destroyed. The
+// check runs on a worker thread of its own, which reports to the dialog as
+// its IHttpCallback; that thread changes the window only with ShowWindow,
+// SetWindowTextW and a posted WM_CLOSE.
 #pragma once
 
 #include <windows.h>
 
+#include <atomic>
 #include <string>
 
+#include "http/http_request.h"
 #include "platform/window.h"
+#include "settings/settings.h"
 
-class CMainDialog : public CDialogBase<CMainDialog> {
+class CMainDialog;
+
+// The check thread's routine: one request against the download location, or
+// the check URL while there is none, reported back to `dialog`. Returns 0.
+DWORD CheckThreadProc(CMainDialog* dialog);
+
+class CMainDialog : public CDialogBase<CMainDialog>, public IHttpCallback {
  public:
   CMainDialog(std::string checkUrl, int pinCertificate);
 
@@ -22,14 +34,75 @@ class CMainDialog : public CDialogBase<CMainDialog> {
   const std::string& CheckUrl() const noexcept { return m_checkUrl; }
   int PinCertificate() const noexcept { return m_pinCertificate; }
 
+  // IHttpCallback, on the check thread inside Send. 302: the offer; 200: the
+  // installer (saved, started, waited for, deleted); errors: no update.
+  int OnResponse(int status, const HttpResponse* response) override;
+  int OnError(int code, DWORD detail) override;
+
  private:
+  friend DWORD CheckThreadProc(CMainDialog* dialog);
+
+  // While a reminder is pending the dialog waits, hidden, and tests every
+  // 90 seconds whether it has run out.
+  static constexpr UINT_PTR kReminderTimerId = 100;
+  static constexpr UINT kReminderTimerMs = 90000;
+
   LRESULT OnInitDialog();
   LRESULT OnDestroy();
   bool OnCommand(UINT id, LRESULT& result);
   LRESULT OnButton(UINT id);
 
-  int m_installerRunning = 0;
-  int m_exitCode = 1;
+  // Reminder (reminder_win.cpp), all on the dialog's thread.
+  // At start: wait for a pending reminder with the timer, or check now.
+  void WaitOrCheck();
+  // "Later": the reminder menu at the button's top-left corner.
+  LRESULT ShowReminderMenu();
+  // Commands 2001 to 2004 of that menu; ends the dialog in every case.
+  LRESULT OnReminderCommand(UINT id);
+  // Timer 100: when the postponement has run out, clear the schedule, stop
+  // the timer and check, unless a check was started before.
+  LRESULT OnTimer();
+  // Another copy asks for a check now, shown even when negative.
+  LRESULT OnUpdateNow();
+  // Another copy asks this one to quit (unless IS_TAVRIN_AUTOIMPORTER is set).
+  LRESULT OnExitRequest();
+  // Installs and registers the per-user copy, records the postponement and
+  // starts the copy (self_install_win.cpp). 1 when recorded, 0 when nothing
+  // was done.
+  int ScheduleReminder(DelayMode mode);
+
+  // Starts a check thread into m_hCheckThread; it first waits for
+  // `predecessor` to end, when one is given. A thread that cannot be made
+  // ends the dialog with exit code 1: nothing else would ever close it.
+  void StartCheckThread(HANDLE predecessor);
+  bool CheckThreadRunning() const;
+
+  void ShowDownloadView();
+  void ShowNoUpdateView();
+  void SetControlText(HWND control, unsigned textId);
+
+  // The 200 answer, on the check thread: 1 when the installer was started.
+  int InstallFromBody(const HttpResponse& response);
+  int SaveAndRunInstaller(const std::string& folder, const HttpResponse& response);
+  int RunInstaller(const std::string& installerName);
+
+  // Shared with the check thread without a lock; the order of events keeps
+  // writes apart, atomics keep each read whole.
+  std::atomic<int> m_installerRunning{0};  // 1 while a started installer is waited for
+  std::atomic<int> m_exitCode{1};
   std::string m_checkUrl;
   int m_pinCertificate;
+  HWND m_hText = nullptr;
+  HWND m_hYesButton = nullptr;
+  HWND m_hLaterButton = nullptr;
+  HWND m_hTerminateButton = nullptr;
+  // The location of the last redirect; once set, every later check asks it.
+  // Written by a check thread, read by the next one when it starts, after
+  // its predecessor has ended.
+  std::string m_downloadUrl;
+  // INVALID_HANDLE_VALUE: no check was ever started. The handle of a
+  // finished thread is kept, never closed: the starters other than "Yes"
+  // must see that a check was made and not start another.
+  HANDLE m_hCheckThread = INVALID_HANDLE_VALUE;
+  DWORD m_checkThreadId = 0;
 };

@@ -16,6 +16,10 @@ constexpr DWORD kDialogEnded = 1;
 constexpr DWORD kUpdatesDisabled = 0;
 
 const wchar_t kNormalTail[] = L"\"\" \"http://127.0.0.1:9/check\" \"1\"";
+// For the forced starts that reach the dialog: a URL that cannot be split
+// ends the run at once, where a failed forced check would show its no-update
+// view and wait for the user.
+const wchar_t kUnsplittableTail[] = L"\"\" \"updates/check\" \"1\"";
 
 class EntryTest : public ::testing::Test {
  protected:
@@ -212,7 +216,7 @@ TEST_F(ForcedCheckTest, WaitsForARunningCopyToQuitBeforeTakingTheMutex) {
   EXPECT_EQ(ExitCodeOf(kNormalTail), kAlreadyRunning);
   // The copy lets go on the exit message; the second of grace comes before
   // this start asks for the mutex.
-  EXPECT_EQ(ExitCodeOf(std::wstring(L"/f ") + kNormalTail), kDialogEnded);
+  EXPECT_EQ(ExitCodeOf(std::wstring(L"/f ") + kUnsplittableTail), kDialogEnded);
   EXPECT_TRUE(copy.LetGo());
 }
 
@@ -226,7 +230,7 @@ TEST_F(ForcedCheckTest, BroadcastsUpdateNowThenExit) {
 
   // Posted, not sent: they wait in this thread's queue while it waits for
   // the program.
-  EXPECT_EQ(ExitCodeOf(std::wstring(L"/f ") + kNormalTail), kDialogEnded);
+  EXPECT_EQ(ExitCodeOf(std::wstring(L"/f ") + kUnsplittableTail), kDialogEnded);
 
   const std::vector<UINT> seen = receiver.Collect(0xC000, 0xFFFF);
   EXPECT_EQ(seen, (std::vector<UINT>{updateNow, exit}));

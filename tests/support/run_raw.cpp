@@ -43,9 +43,8 @@ std::wstring EnvironmentBlock(const std::vector<std::wstring>& overrides) {
 
 }  // namespace
 
-RunResult RunRaw(const std::wstring& commandLine, DWORD timeoutMs,
-                 const std::vector<std::wstring>& environment) {
-  RunResult result;
+RawProcess::RawProcess(const std::wstring& commandLine,
+                       const std::vector<std::wstring>& environment) {
   std::wstring mutableLine = commandLine;  // CreateProcessW may write into it
   std::wstring block = EnvironmentBlock(environment);
   STARTUPINFOW startup = {};
@@ -53,19 +52,44 @@ RunResult RunRaw(const std::wstring& commandLine, DWORD timeoutMs,
   PROCESS_INFORMATION process = {};
   if (!CreateProcessW(nullptr, mutableLine.data(), nullptr, nullptr, FALSE,
                       CREATE_UNICODE_ENVIRONMENT, block.data(), nullptr, &startup, &process)) {
-    result.error = GetLastError();
-    return result;
+    m_error = GetLastError();
+    return;
   }
-  result.started = true;
   CloseHandle(process.hThread);
-  if (WaitForSingleObject(process.hProcess, timeoutMs) == WAIT_OBJECT_0) {
-    result.finished = true;
-  } else {
-    TerminateProcess(process.hProcess, 0xDEAD);
-    WaitForSingleObject(process.hProcess, 5000);
+  m_process = process.hProcess;
+  m_id = process.dwProcessId;
+}
+
+RawProcess::~RawProcess() {
+  if (!m_process) return;
+  Kill();
+  CloseHandle(m_process);
+}
+
+bool RawProcess::Wait(DWORD timeoutMs, DWORD& exitCode) {
+  if (!m_process || WaitForSingleObject(m_process, timeoutMs) != WAIT_OBJECT_0) return false;
+  return GetExitCodeProcess(m_process, &exitCode) != FALSE;
+}
+
+void RawProcess::Kill() {
+  if (m_process && WaitForSingleObject(m_process, 0) == WAIT_TIMEOUT) {
+    TerminateProcess(m_process, 0xDEAD);
+    WaitForSingleObject(m_process, 5000);
   }
-  GetExitCodeProcess(process.hProcess, &result.exitCode);
-  CloseHandle(process.hProcess);
+}
+
+RunResult RunRaw(const std::wstring& commandLine, DWORD timeoutMs,
+                 const std::vector<std::wstring>& environment) {
+  RunResult result;
+  RawProcess process(commandLine, environment);
+  result.started = process.Started();
+  result.error = process.Error();
+  if (!result.started) return result;
+  result.finished = process.Wait(timeoutMs, result.exitCode);
+  if (!result.finished) {
+    process.Kill();
+    process.Wait(0, result.exitCode);
+  }
   return result;
 }
 

@@ -21,6 +21,31 @@ struct RunResult {
 RunResult RunRaw(const std::wstring& commandLine, DWORD timeoutMs = 30000,
                  const std::vector<std::wstring>& environment = {});
 
+// A program started from a raw command line, as RunRaw starts it, for a
+// caller that works with it while it runs. Killed when the object goes while
+// the program still runs.
+class RawProcess {
+ public:
+  explicit RawProcess(const std::wstring& commandLine,
+                      const std::vector<std::wstring>& environment = {});
+  ~RawProcess();
+  RawProcess(const RawProcess&) = delete;
+  RawProcess& operator=(const RawProcess&) = delete;
+
+  bool Started() const { return m_process != nullptr; }
+  DWORD Error() const { return m_error; }  // GetLastError of a failed start
+  DWORD Id() const { return m_id; }
+  // True, with the whole 32-bit exit code, when it has ended within `timeoutMs`.
+  bool Wait(DWORD timeoutMs, DWORD& exitCode);
+  // Kills it (exit code 0xDEAD) when it still runs.
+  void Kill();
+
+ private:
+  HANDLE m_process = nullptr;
+  DWORD m_id = 0;
+  DWORD m_error = 0;
+};
+
 // Full path of a program that lies in the same folder as this executable.
 std::wstring PathBesideMe(const wchar_t* fileName);
 

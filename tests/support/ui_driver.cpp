@@ -1,0 +1,71 @@
+#include "tests/support/ui_driver.h"
+
+#include <cwchar>
+#include <iterator>
+
+namespace {
+
+struct DialogSearch {
+  DWORD processId;
+  HWND found;
+};
+
+BOOL CALLBACK MatchDialog(HWND window, LPARAM parameter) {
+  auto* search = reinterpret_cast<DialogSearch*>(parameter);
+  DWORD owner = 0;
+  ::GetWindowThreadProcessId(window, &owner);
+  if (owner != search->processId) return TRUE;
+  wchar_t className[16] = {};
+  ::GetClassNameW(window, className, static_cast<int>(std::size(className)));
+  if (wcscmp(className, L"#32770") != 0) return TRUE;
+  search->found = window;
+  return FALSE;
+}
+
+}  // namespace
+
+bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs) {
+  const ULONGLONG deadline = ::GetTickCount64() + timeoutMs;
+  for (;;) {
+    if (condition()) return true;
+    if (::GetTickCount64() >= deadline) return false;
+    ::Sleep(20);
+  }
+}
+
+HWND FindProgramDialog(DWORD processId) {
+  DialogSearch search = {processId, nullptr};
+  ::EnumWindows(&MatchDialog, reinterpret_cast<LPARAM>(&search));
+  return search.found;
+}
+
+HWND WaitForShownDialog(DWORD processId, DWORD timeoutMs) {
+  HWND dialog = nullptr;
+  WaitUntil(
+      [&] {
+        dialog = FindProgramDialog(processId);
+        return dialog && ::IsWindowVisible(dialog);
+      },
+      timeoutMs);
+  return dialog && ::IsWindowVisible(dialog) ? dialog : nullptr;
+}
+
+std::wstring ControlText(HWND dialog, int id) {
+  HWND control = ::GetDlgItem(dialog, id);
+  if (!control) return {};
+  wchar_t text[512] = {};
+  ::GetWindowTextW(control, text, static_cast<int>(std::size(text)));
+  return text;
+}
+
+bool ControlShown(HWND dialog, int id) {
+  HWND control = ::GetDlgItem(dialog, id);
+  return control && (::GetWindowLongPtrW(control, GWL_STYLE) & WS_VISIBLE) != 0;
+}
+
+void PressButton(HWND dialog, int id) {
+  ::PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(::GetDlgItem(dialog, id)));
+}
+
+void PostClose(HWND dialog) { ::PostMessageW(dialog, WM_CLOSE, 0, 0); }

@@ -1,0 +1,32 @@
+// Driving the program's dialog from a test in another process: find it, read
+// its controls' texts and visibility, press its buttons, close it. Waits poll
+// in short steps.
+#pragma once
+
+#include <windows.h>
+
+#include <functional>
+#include <string>
+
+// Polls `condition` every 20 ms until it holds (true) or `timeoutMs` passed.
+bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs);
+
+// The dialog window (class "#32770") of process `processId`, or null.
+HWND FindProgramDialog(DWORD processId);
+
+// The dialog of `processId` once it is visible, or null after `timeoutMs`.
+HWND WaitForShownDialog(DWORD processId, DWORD timeoutMs);
+
+// The text of control `id`; empty when there is no such control.
+std::wstring ControlText(HWND dialog, int id);
+
+// Whether control `id` has the visible style (its own state, whatever its
+// parent's is).
+bool ControlShown(HWND dialog, int id);
+
+// A press of button `id` as the button itself reports it: WM_COMMAND with
+// BN_CLICKED, posted.
+void PressButton(HWND dialog, int id);
+
+// WM_CLOSE, posted, as the system menu or Alt+F4 would send it.
+void PostClose(HWND dialog);

@@ -1,0 +1,479 @@
+// The program as a black box against the test servers: what it asks, what
+// its dialog shows and does when pressed, which installer it starts, what it
+// leaves on disk, and its exit code. Each run checks all of these at once;
+// the cases are tables of server answers.
+#include <gtest/gtest.h>
+#include <shlobj.h>
+
+#include <algorithm>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "resources/resource.h"
+#include "tests/http/test_server_client.h"
+#include "tests/resources/expected_texts.h"
+#include "tests/support/registry.h"
+#include "tests/support/run_raw.h"
+#include "tests/support/ui_driver.h"
+
+namespace {
+
+constexpr DWORD kRunMs = 30000;
+constexpr DWORD kSeenMs = 20000;
+
+std::wstring Wide(const std::string& ascii) { return std::wstring(ascii.begin(), ascii.end()); }
+
+std::string Lower(std::string text) {
+  for (char& c : text) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
+  return text;
+}
+
+std::wstring Text(unsigned id, StoredLanguage language) {
+  for (const ExpectedText& expected : kExpectedTexts) {
+    if (expected.id == id) return expected.text[language];
+  }
+  ADD_FAILURE() << "no expected text " << id;
+  return {};
+}
+
+std::string FileBytes(const std::wstring& path) {
+  std::ifstream file(path.c_str(), std::ios::binary);
+  std::ostringstream bytes;
+  bytes << file.rdbuf();
+  return bytes.str();
+}
+
+// Where the program keeps its download, found here through the shell.
+std::string InstallerFolder() {
+  char profile[MAX_PATH] = {};
+  SHGetSpecialFolderPathA(nullptr, profile, CSIDL_PROFILE, FALSE);
+  return std::string(profile) + "\\tavrin\\brenlo";
+}
+
+std::vector<std::string> FilesIn(const std::string& folder) {
+  std::vector<std::string> names;
+  WIN32_FIND_DATAA found;
+  HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return names;
+  do {
+    if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) names.push_back(found.cFileName);
+  } while (FindNextFileA(search, &found));
+  FindClose(search);
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// One start of the fake installer, as it recorded it.
+struct InstallerStart {
+  std::string path;
+  std::string commandLine;
+};
+
+// A control's text as UTF-8, for readable failures.
+std::string Shown(HWND dialog, int id) { return Utf8(ControlText(dialog, id)); }
+
+void ExpectOfferView(HWND dialog, StoredLanguage language) {
+  EXPECT_EQ(Shown(dialog, IDC_MESSAGE_TEXT), Utf8(Text(IDS_UPDATE_AVAILABLE, language)));
+  EXPECT_EQ(Shown(dialog, IDC_YES_BUTTON), Utf8(Text(IDS_YES, language)));
+  EXPECT_EQ(Shown(dialog, IDC_LATER_BUTTON), Utf8(Text(IDS_LATER, language)));
+  EXPECT_TRUE(ControlShown(dialog, IDC_YES_BUTTON) && ControlShown(dialog, IDC_LATER_BUTTON));
+  EXPECT_FALSE(ControlShown(dialog, IDC_CLOSE_BUTTON));
+}
+
+// The download view, or the no-update view: "Yes" and "Later" hidden, the
+// third button shown with `closeText`.
+void ExpectClosingView(HWND dialog, const std::wstring& message, const std::wstring& closeText) {
+  EXPECT_EQ(Shown(dialog, IDC_MESSAGE_TEXT), Utf8(message));
+  EXPECT_EQ(Shown(dialog, IDC_CLOSE_BUTTON), Utf8(closeText));
+  EXPECT_FALSE(ControlShown(dialog, IDC_YES_BUTTON) || ControlShown(dialog, IDC_LATER_BUTTON));
+  EXPECT_TRUE(ControlShown(dialog, IDC_CLOSE_BUTTON));
+}
+
+// Waits until the dialog has switched to the view with `message`, its
+// buttons included (the switch is several steps of the program's), and
+// checks that view.
+void ExpectSwitchTo(HWND dialog, const std::wstring& message, const std::wstring& closeText) {
+  WaitUntil(
+      [&] {
+        return ControlText(dialog, IDC_MESSAGE_TEXT) == message &&
+               ControlText(dialog, IDC_CLOSE_BUTTON) == closeText &&
+               ControlShown(dialog, IDC_CLOSE_BUTTON) && !ControlShown(dialog, IDC_YES_BUTTON) &&
+               !ControlShown(dialog, IDC_LATER_BUTTON);
+      },
+      kSeenMs);
+  ExpectClosingView(dialog, message, closeText);
+}
+
+// The check offers "/dl/setup.exe", which answers `download`.
+void ScriptOffer(const ScriptedAnswer& download) {
+  ScriptedAnswer offer;
+  offer.status = 302;
+  offer.location = "/dl/setup.exe";
+  ScriptAnswer("/check", offer);
+  ScriptAnswer("/dl/setup.exe", download);
+}
+
+// Headers each request of the program carries, whatever it asks.
+void ExpectProgramRequest(const LoggedRequest& request, const std::string& target,
+                          const std::optional<std::string>& lastUpdate) {
+  EXPECT_EQ(request.method, "GET");
+  EXPECT_EQ(request.target, target);
+  EXPECT_EQ(request.Values("User-Agent"), std::vector<std::string>{"Updater"});
+  EXPECT_EQ(request.Values("Content-Type"), std::vector<std::string>{"text/html"});
+  std::vector<std::string> expected;
+  if (lastUpdate) expected.push_back(*lastUpdate);
+  EXPECT_EQ(request.Values("X-Last-Installed-Update"), expected);
+}
+
+class UpdateWorkflowTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ResetProgramState();
+    ResetTestServers();
+    SetLanguage(kEnglish);
+    ::DeleteFileW(m_installerLog.c_str());
+  }
+  void TearDown() override {
+    m_process.reset();
+    ResetProgramState();
+    ::DeleteFileW(m_installerLog.c_str());
+  }
+
+  static void SetLanguage(StoredLanguage language) {
+    SetDword(Hive::Machine, kLanguageKey, "force_lcid", kStoredLanguages[language]);
+  }
+
+  // Starts the program: options, the placeholder, the URL and the pin switch.
+  // A started installer exits with `installerExit`. False when it cannot be
+  // started.
+  bool Start(const std::string& options, const std::string& url, const char* pin = "0",
+             DWORD installerExit = 0) {
+    const std::wstring tail = Wide(options) + L"\"\" \"" + Wide(url) + L"\" \"" + Wide(pin) + L"\"";
+    m_process = std::make_unique<RawProcess>(
+        ProgramCommand(tail),
+        std::vector<std::wstring>{L"TAVRIN_TEST_INSTALLER_LOG=" + m_installerLog,
+                                  L"TAVRIN_TEST_INSTALLER_EXIT=" + std::to_wstring(installerExit)});
+    EXPECT_TRUE(m_process->Started()) << "error " << m_process->Error();
+    return m_process->Started();
+  }
+
+  HWND ShownDialog() { return WaitForShownDialog(m_process->Id(), kSeenMs); }
+
+  // The exit code once the program has ended; fails the test when it runs on.
+  DWORD ExitCode(DWORD timeoutMs = kRunMs) {
+    DWORD code = 0xDEAD;
+    EXPECT_TRUE(m_process->Wait(timeoutMs, code)) << "still running";
+    return code;
+  }
+
+  // Waits for the end while watching that the dialog never shows.
+  DWORD ExitCodeUnseen() {
+    bool seen = false;
+    DWORD code = 0xDEAD;
+    const bool ended = WaitUntil(
+        [&] {
+          HWND dialog = FindProgramDialog(m_process->Id());
+          seen = seen || (dialog && ::IsWindowVisible(dialog));
+          return m_process->Wait(0, code);
+        },
+        kRunMs);
+    EXPECT_TRUE(ended) << "still running";
+    EXPECT_FALSE(seen) << "the dialog was shown";
+    return code;
+  }
+
+  std::vector<InstallerStart> InstallerStarts() const {
+    std::vector<InstallerStart> starts;
+    std::ifstream log(m_installerLog.c_str());
+    std::string path, commandLine, end;
+    while (std::getline(log, path) && std::getline(log, commandLine) && std::getline(log, end))
+      starts.push_back({path, commandLine});
+    return starts;
+  }
+
+  // The installer ran once, from the profile's folder under a fresh
+  // temporary name, without arguments, and its file is gone.
+  void ExpectOneInstallerRunAndGone() {
+    const std::vector<InstallerStart> starts = InstallerStarts();
+    ASSERT_EQ(starts.size(), 1u);
+    const std::string& path = starts[0].path;
+    const size_t slash = path.find_last_of('\\');
+    ASSERT_NE(slash, std::string::npos) << path;
+    EXPECT_EQ(Lower(path.substr(0, slash)), Lower(InstallerFolder()));
+    EXPECT_TRUE(
+        std::regex_match(path.substr(slash + 1),
+                         std::regex("dex[0-9a-f]{1,4}\\.tmp-middleware\\.exe", std::regex::icase)))
+        << path;
+    const std::string& line = starts[0].commandLine;
+    ASSERT_FALSE(line.empty());
+    const size_t programEnd = line[0] == '"' ? line.find('"', 1) + 1 : line.find(' ');
+    EXPECT_EQ(line.find_first_not_of(' ', std::min(programEnd, line.size())), std::string::npos)
+        << "arguments in: " << line;
+    EXPECT_EQ(GetFileAttributesA(path.c_str()), INVALID_FILE_ATTRIBUTES) << path << " is left";
+  }
+
+  std::string Http(const std::string& path) const {
+    return TestServerUrl("http", "127.0.0.1", TestServerPort("TAVRIN_TEST_HTTP_PORT"), path);
+  }
+  std::string Pinned(const std::string& path) const {
+    return TestServerUrl("https", "127.0.0.1", TestServerPort("TAVRIN_TEST_HTTPS_PINNED_PORT"),
+                         path);
+  }
+
+  static std::string Installer() { return FileBytes(PathBesideMe(L"fake_installer.exe")); }
+
+  std::unique_ptr<RawProcess> m_process;
+  const std::wstring m_installerLog = [] {
+    wchar_t folder[MAX_PATH] = {};
+    GetTempPathW(MAX_PATH, folder);
+    return std::wstring(folder) + L"tavrin-installer-starts.txt";
+  }();
+};
+
+using OfferTest = UpdateWorkflowTest;
+using FirstAnswerTest = UpdateWorkflowTest;
+using NoUpdateTest = UpdateWorkflowTest;
+using InterruptionTest = UpdateWorkflowTest;
+using LanguageTest = UpdateWorkflowTest;
+
+}  // namespace
+
+TEST_F(OfferTest, YesDownloadsTheLocationRunsTheInstallerAndTakesItsVerdict) {
+  const std::string installer = Installer();
+  ASSERT_GT(installer.size(), 1000u);
+  struct Case {
+    const char* what;
+    bool secure;  // the check asks the pinned https server, pin on
+    int status;
+    std::string location;
+    std::string downloadTarget;
+    std::string downloadListener;
+    DWORD installerExit;
+    DWORD exitCode;
+  };
+  const Case cases[] = {
+      {"302, relative location", false, 302, "/dl/setup.exe?v=2", "/dl/setup.exe?v=2", "http", 0,
+       0},
+      {"303, absolute location elsewhere", true, 303, Http("/dl/other.exe"), "/dl/other.exe",
+       "http", 3010, 1},
+      {"302 over https, location without a slash", true, 302, "dl/setup.exe", "/dl/setup.exe",
+       "https_pinned", 0, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    SetUp();
+    SetString(Hive::Machine, kSettingsKey, "lastupdate", "2024-05-01");
+    ScriptedAnswer offer;
+    offer.status = c.status;
+    offer.location = c.location;
+    ScriptAnswer("/check", offer);
+    ScriptedAnswer download;
+    download.body = installer;
+    ScriptAnswer(c.downloadTarget.substr(0, c.downloadTarget.find('?')), download);
+
+    ASSERT_TRUE(Start("", (c.secure ? Pinned("/check?from=setup") : Http("/check?from=setup")),
+                      c.secure ? "1" : "0", c.installerExit));
+    HWND dialog = ShownDialog();
+    ASSERT_NE(dialog, nullptr);
+    ExpectOfferView(dialog, kEnglish);
+    PressButton(dialog, IDC_YES_BUTTON);
+    EXPECT_EQ(ExitCode(), c.exitCode);
+
+    const std::vector<LoggedRequest> log = TestServerLog();
+    ASSERT_EQ(log.size(), 2u);
+    EXPECT_EQ(log[0].listener, c.secure ? "https_pinned" : "http");
+    ExpectProgramRequest(log[0], "/check?from=setup", "2024-05-01");
+    EXPECT_EQ(log[1].listener, c.downloadListener);
+    ExpectProgramRequest(log[1], c.downloadTarget, "2024-05-01");
+    ExpectOneInstallerRunAndGone();
+    EXPECT_EQ(FilesIn(InstallerFolder()), std::vector<std::string>{});
+    TearDown();
+  }
+}
+
+TEST_F(FirstAnswerTest, BodyIsInstalledAtOnceAndOnlyAWholeOneIsStarted) {
+  const std::string installer = Installer();
+  struct Case {
+    const char* what;
+    ScriptedAnswer answer;
+    bool delivered;  // the body reaches the download, which clears leftovers
+    size_t installerStarts;
+    DWORD exitCode;
+  };
+  ScriptedAnswer whole, empty, shortBody, chunked, huge;
+  whole.body = installer;
+  shortBody.body = installer;
+  shortBody.sendBytes = 1000;
+  chunked.body = installer;
+  chunked.chunked = true;
+  huge.body = installer;
+  huge.contentLength = "4294967296";
+  const Case cases[] = {
+      {"the installer", whole, true, 1, 0},
+      {"an empty body", empty, true, 0, 1},
+      {"a body shorter than its length", shortBody, false, 0, 1},
+      {"a chunked body", chunked, false, 0, 1},
+      {"a length no block can hold", huge, false, 0, 1},
+  };
+  const std::string folder = InstallerFolder();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    SetUp();
+    ScriptAnswer("/check", c.answer);
+    // Files of earlier runs: two of ours, one of ours still held open, and
+    // two that are not ours.
+    ASSERT_EQ(SHCreateDirectoryExA(nullptr, folder.c_str(), nullptr), ERROR_SUCCESS);
+    const std::vector<std::string> kept = {"dexCD34.tmp-middleware.exe",
+                                           "dexGHIJ.tmp-middleware.exe", "notes.txt"};
+    for (const char* name :
+         {"dexAB12.tmp-middleware.exe", "DEX9.TMP", "dexGHIJ.tmp-middleware.exe", "notes.txt"})
+      std::ofstream(folder + "\\" + name) << "old";
+    HANDLE held = CreateFileA((folder + "\\" + kept[0]).c_str(), GENERIC_WRITE, FILE_SHARE_READ,
+                              nullptr, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+
+    ASSERT_TRUE(Start("", Http("/check")));
+    EXPECT_EQ(ExitCodeUnseen(), c.exitCode);
+    CloseHandle(held);
+
+    EXPECT_EQ(TestServerLog().size(), 1u);
+    if (c.installerStarts) {
+      ExpectOneInstallerRunAndGone();
+    } else {
+      EXPECT_EQ(InstallerStarts().size(), 0u);
+    }
+    if (c.delivered) {
+      EXPECT_EQ(FilesIn(folder), kept);
+    } else {
+      EXPECT_EQ(FilesIn(folder).size(), 5u);
+    }
+    TearDown();
+  }
+}
+
+TEST_F(NoUpdateTest, NegativeAnswersCloseSilentlyUnlessTheCheckWasForced) {
+  struct Case {
+    const char* what;
+    std::string options;
+    std::string url;
+    std::function<void()> storeLastUpdate;
+    std::optional<std::string> header;  // sent as X-Last-Installed-Update
+    bool requested;
+    bool noUpdateView;
+  };
+  const std::string refused =
+      TestServerUrl("http", "127.0.0.1", TestServerPort("TAVRIN_TEST_REFUSED_PORT"), "/check");
+  const Case cases[] = {
+      {"404", "", Http("/404"),
+       [] { SetString(Hive::Machine, kSettingsKey, "lastupdate", "2024-05-01"); }, "2024-05-01",
+       true, false},
+      {"304, forced, a stored value that would add lines", "/f ", Http("/304"),
+       [] { SetString(Hive::Machine, kSettingsKey, "lastupdate", "1\r\nX-Injected: yes"); },
+       std::nullopt, true, true},
+      {"204, forced, a value longer than the read", "/f ", Http("/204"),
+       [] { SetString(Hive::Machine, kSettingsKey, "lastupdate", std::string(300, 'x')); },
+       std::string(260, 'x'), true, true},
+      {"500, a value without a terminator", "", Http("/500"),
+       [] { SetBinary(Hive::Machine, kSettingsKey, "lastupdate", std::vector<uint8_t>(260, 'y')); },
+       std::string(260, 'y'), true, false},
+      {"nothing listening, forced", "/f ", refused, [] {}, std::nullopt, false, true},
+      {"a URL without a scheme, forced", "/f ", "updates/check", [] {}, std::nullopt, false, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    SetUp();
+    for (int status : {404, 304, 204, 500}) {
+      ScriptedAnswer refusal;
+      refusal.status = status;
+      ScriptAnswer("/" + std::to_string(status), refusal);
+    }
+    c.storeLastUpdate();
+
+    ASSERT_TRUE(Start(c.options, c.url));
+    if (c.noUpdateView) {
+      HWND dialog = ShownDialog();
+      ASSERT_NE(dialog, nullptr);
+      ExpectClosingView(dialog, Text(IDS_NO_UPDATE_REQUIRED, kEnglish), Text(IDS_OK, kEnglish));
+      PressButton(dialog, IDC_CLOSE_BUTTON);
+      EXPECT_EQ(ExitCode(), 1u);
+    } else {
+      EXPECT_EQ(ExitCodeUnseen(), 1u);
+    }
+
+    const std::vector<LoggedRequest> log = TestServerLog();
+    ASSERT_EQ(log.size(), c.requested ? 1u : 0u);
+    if (c.requested) ExpectProgramRequest(log[0], c.url.substr(c.url.rfind('/')), c.header);
+    EXPECT_EQ(InstallerStarts().size(), 0u);
+    TearDown();
+  }
+}
+
+TEST_F(InterruptionTest, ClosingTheOfferOrTerminatingTheDownloadEndsWithOneAtOnce) {
+  const std::string installer = Installer();
+  struct Case {
+    const char* what;
+    bool pressYes;  // then Terminate while the download stalls; else WM_CLOSE on the offer
+  };
+  for (const Case& c :
+       {Case{"WM_CLOSE on the offer", false}, Case{"Terminate during a stalled download", true}}) {
+    SCOPED_TRACE(c.what);
+    SetUp();
+    ScriptedAnswer stalled;
+    stalled.body = installer;
+    stalled.stallSeconds = 120;
+    ScriptOffer(stalled);
+
+    ASSERT_TRUE(Start("", Http("/check")));
+    HWND dialog = ShownDialog();
+    ASSERT_NE(dialog, nullptr);
+    if (c.pressYes) {
+      PressButton(dialog, IDC_YES_BUTTON);
+      ExpectSwitchTo(dialog, Text(IDS_DOWNLOADING, kEnglish), Text(IDS_TERMINATE, kEnglish));
+      ASSERT_TRUE(WaitUntil([] { return TestServerLog().size() == 2; }, kSeenMs));
+      PressButton(dialog, IDC_CLOSE_BUTTON);
+    } else {
+      PostClose(dialog);
+    }
+    // Nothing waits for the stalled request.
+    EXPECT_EQ(ExitCode(5000), 1u);
+    EXPECT_EQ(TestServerLog().size(), c.pressYes ? 2u : 1u);
+    EXPECT_EQ(InstallerStarts().size(), 0u);
+    EXPECT_EQ(FilesIn(InstallerFolder()), std::vector<std::string>{});
+    TearDown();
+  }
+}
+
+TEST_F(LanguageTest, OfferDownloadAndNoUpdateViewsSpeakTheUsersLanguage) {
+  for (StoredLanguage language : {kEnglish, kSpanish, kItalian, kVietnamese, kPortuguese}) {
+    SCOPED_TRACE(Utf8(Text(IDS_YES, language)));
+    SetUp();
+    SetLanguage(language);
+    ScriptedAnswer slowRefusal;
+    slowRefusal.status = 404;
+    slowRefusal.stallSeconds = 1;
+    ScriptOffer(slowRefusal);
+
+    // Forced, so that the failed download shows the no-update view.
+    ASSERT_TRUE(Start("/f ", Http("/check")));
+    HWND dialog = ShownDialog();
+    ASSERT_NE(dialog, nullptr);
+    ExpectOfferView(dialog, language);
+    PressButton(dialog, IDC_YES_BUTTON);
+    ExpectSwitchTo(dialog, Text(IDS_DOWNLOADING, language), Text(IDS_TERMINATE, language));
+    ExpectSwitchTo(dialog, Text(IDS_NO_UPDATE_REQUIRED, language), Text(IDS_OK, language));
+    PressButton(dialog, IDC_CLOSE_BUTTON);
+    EXPECT_EQ(ExitCode(), 1u);
+    TearDown();
+  }
+}
+
+int wmain(int argc, wchar_t** argv) {
+  ::testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}

@@ -1,0 +1,126 @@
+// The reminder on the dialog's thread: the menu of "Later", the choices it
+// records, the 90-second tick of a waiting copy and the two messages that
+// other copies of the program broadcast.
+#include <windows.h>
+
+#include <cstdint>
+#include <ctime>
+
+#include "app/globals.h"
+#include "platform/unique_handle.h"
+#include "resources/resource.h"
+#include "settings/settings.h"
+#include "text/text.h"
+#include "workflow/main_dialog.h"
+#include "workflow/reminder_policy.h"
+
+static_assert(kDelayNone == static_cast<std::uint32_t>(DelayMode::None) &&
+              kDelayTomorrow == static_cast<std::uint32_t>(DelayMode::Tomorrow) &&
+              kDelayNextWeek == static_cast<std::uint32_t>(DelayMode::NextWeek) &&
+              kDelayNextMonth == static_cast<std::uint32_t>(DelayMode::NextMonth));
+
+namespace {
+
+StoredReminder ReadStoredReminder() {
+  StoredReminder stored;
+  DWORD mode = 0;
+  int64_t lastTime = 0;
+  stored.delayModeRead = ReadSetting(HKEY_CURRENT_USER, "delaymode", &mode, sizeof mode) != FALSE;
+  stored.delayMode = mode;
+  stored.lastTimeRead =
+      ReadSetting(HKEY_CURRENT_USER, "lasttime", &lastTime, sizeof lastTime) != FALSE;
+  stored.lastTime = lastTime;
+  return stored;
+}
+
+// Set in this process's environment, whatever its value (an empty one too).
+bool EnvironmentVariableSet(const wchar_t* name) {
+  ::SetLastError(ERROR_SUCCESS);
+  const DWORD length = ::GetEnvironmentVariableW(name, nullptr, 0);
+  return length > 0 || ::GetLastError() != ERROR_ENVVAR_NOT_FOUND;
+}
+
+}  // namespace
+
+void CMainDialog::WaitOrCheck() {
+  // The first due-test comes with the first tick, not now.
+  if (ReminderPendingAtStart(ReadStoredReminder())) {
+    ::SetTimer(WindowHandle(), kReminderTimerId, kReminderTimerMs, nullptr);
+  } else if (m_hCheckThread == INVALID_HANDLE_VALUE) {
+    StartCheckThread(nullptr);
+  }
+}
+
+LRESULT CMainDialog::ShowReminderMenu() {
+  UniqueMenu menu(::CreatePopupMenu());
+  if (!menu) return 0;
+  struct Item {
+    UINT command;
+    UINT text;
+  };
+  for (const Item& item : {Item{ID_REMIND_TOMORROW, IDS_REMIND_TOMORROW},
+                           Item{ID_REMIND_NEXT_WEEK, IDS_REMIND_NEXT_WEEK},
+                           Item{ID_REMIND_NEXT_MONTH, IDS_REMIND_NEXT_MONTH},
+                           Item{ID_DONT_ASK_AGAIN, IDS_DONT_ASK_AGAIN}}) {
+    std::wstring text = LoadText(item.text);
+    MENUITEMINFOW info = {};
+    info.cbSize = sizeof info;
+    info.fMask = MIIM_STRING | MIIM_ID;
+    info.wID = item.command;
+    info.dwTypeData = text.data();
+    // By command, before item 0, which no menu holds: each goes to the end.
+    ::InsertMenuItemW(menu.Get(), 0, FALSE, &info);
+  }
+  RECT button = {};
+  ::GetWindowRect(m_hLaterButton, &button);
+  // The choice comes back as WM_COMMAND; a dismissed menu sends nothing.
+  ::TrackPopupMenu(menu.Get(), 0, button.left, button.top, 0, WindowHandle(), &button);
+  return 0;
+}
+
+LRESULT CMainDialog::OnReminderCommand(UINT id) {
+  switch (id) {
+    case ID_REMIND_TOMORROW:
+      ScheduleReminder(DelayMode::Tomorrow);
+      break;
+    case ID_REMIND_NEXT_WEEK:
+      ScheduleReminder(DelayMode::NextWeek);
+      break;
+    case ID_REMIND_NEXT_MONTH:
+      ScheduleReminder(DelayMode::NextMonth);
+      break;
+    case ID_DONT_ASK_AGAIN: {
+      const DWORD disabled = 1;
+      WriteSetting("md_cu_disable", REG_DWORD, &disabled, sizeof disabled);
+      break;
+    }
+  }
+  DestroyWindow();
+  return 0;
+}
+
+LRESULT CMainDialog::OnTimer() {
+  if (!ReminderDue(ReadStoredReminder(), static_cast<int64_t>(std::time(nullptr)))) return 0;
+  ResetSchedule();
+  ::KillTimer(WindowHandle(), kReminderTimerId);
+  // A check started earlier in this process (the offer is on screen, or the
+  // download runs) is not started again.
+  if (m_hCheckThread == INVALID_HANDLE_VALUE) StartCheckThread(nullptr);
+  return 0;
+}
+
+LRESULT CMainDialog::OnUpdateNow() {
+  g_forceCheck = 1;  // the user asked: a negative answer is shown
+  ResetSchedule();
+  ::KillTimer(WindowHandle(), kReminderTimerId);
+  return OnTimer();
+}
+
+LRESULT CMainDialog::OnExitRequest() {
+  // The installer we wait for may never come back to us; the schedule must
+  // not bring the offer back after it has done its work.
+  if (m_installerRunning) ResetSchedule();
+  if (!EnvironmentVariableSet(L"IS_TAVRIN_AUTOIMPORTER"))
+    ::PostMessageW(WindowHandle(), WM_CLOSE, 0, 0);
+  return 0;
+}

@@ -1,0 +1,65 @@
+// Postponing an update: the program installs a copy of itself in the user's
+// roaming application data, registers it for logon and starts it, so that
+// the copy waits out the postponement while this process ends.
+#include <windows.h>
+#include <shellapi.h>
+#include <shlobj.h>
+#include <shlwapi.h>
+
+#include "app/globals.h"
+#include "settings/settings.h"
+#include "text/text.h"
+#include "workflow/autostart_command.h"
+#include "workflow/main_dialog.h"
+
+namespace {
+
+bool SamePath(const wchar_t* a, const wchar_t* b) {
+  // Ordinal, without regard to case, as the file system compares names.
+  return ::CompareStringOrdinal(a, -1, b, -1, TRUE) == CSTR_EQUAL;
+}
+
+}  // namespace
+
+int CMainDialog::ScheduleReminder(DelayMode mode) {
+  wchar_t ownPath[MAX_PATH] = {};
+  wchar_t copyPath[MAX_PATH] = {};
+  ::GetModuleFileNameW(nullptr, ownPath, MAX_PATH);
+  if (!::SHGetSpecialFolderPathW(WindowHandle(), copyPath, CSIDL_APPDATA, FALSE)) return 0;
+  ::PathAppendW(copyPath, L"tavrin\\brenlo");
+  ::SHCreateDirectory(WindowHandle(), copyPath);  // it may exist already
+  ::PathAppendW(copyPath, L"tavrin-corvel.exe");
+
+  const std::string narrowCopyPath = ToNarrow(copyPath);
+  if (!SamePath(ownPath, copyPath)) {
+    // A copy that fails leaves the previous one, if any, to be started.
+    ::CopyFileW(ownPath, copyPath, FALSE);
+    const std::string command = AutostartCommand(narrowCopyPath, m_checkUrl, m_pinCertificate != 0);
+    if (command.empty() || !SetRunValue(command.c_str())) return 0;
+  }
+
+  StoreDelayMode(static_cast<int>(mode));
+  const DWORD disabled = 1;
+  WriteSetting("md_cu_disable", REG_DWORD, &disabled, sizeof disabled);
+
+  // The copy about to start must be able to create the single-instance
+  // mutex; this process held its only handle.
+  if (g_instanceMutex) {
+    ::CloseHandle(g_instanceMutex);
+    g_instanceMutex = nullptr;
+  }
+
+  const std::string parameters = RelaunchParameters(m_checkUrl, m_pinCertificate != 0);
+  if (!parameters.empty()) {
+    SHELLEXECUTEINFOA start = {};
+    start.cbSize = sizeof start;
+    start.lpVerb = "open";
+    start.lpFile = narrowCopyPath.c_str();
+    start.lpParameters = parameters.c_str();
+    start.nShow = SW_SHOW;
+    // Nothing waits for the copy; without a start, the Run value brings it
+    // back at the next logon.
+    ::ShellExecuteExA(&start);
+  }
+  return 1;
+}

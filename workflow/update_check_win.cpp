@@ -1,0 +1,96 @@
+// The check thread and the two answers it turns into the dialog's next step:
+// the offer (302) and no update (any error). The 200 answer, the installer,
+// is in installer_win.cpp.
+#include <windows.h>
+#include <wininet.h>
+
+#include <memory>
+#include <new>
+#include <string>
+
+#include "app/globals.h"
+#include "settings/settings.h"
+#include "workflow/last_update_header.h"
+#include "workflow/main_dialog.h"
+
+namespace {
+
+// The machine's "lastupdate" is read with this limit, terminator included.
+constexpr DWORD kLastUpdateLimit = 260;
+
+// What a check thread is started with.
+struct CheckThreadStart {
+  CMainDialog* dialog;
+  // A check thread that has not ended yet, or null. Its handle is one the
+  // dialog keeps open for good, so it stays valid while this waits.
+  HANDLE predecessor;
+};
+
+DWORD WINAPI CheckThreadEntry(void* parameter) {
+  const std::unique_ptr<CheckThreadStart> start(static_cast<CheckThreadStart*>(parameter));
+  if (start->predecessor) ::WaitForSingleObject(start->predecessor, INFINITE);
+  return CheckThreadProc(start->dialog);
+}
+
+std::string ReadLastInstalledUpdate() {
+  char stored[kLastUpdateLimit];
+  ReadSettingHead(HKEY_LOCAL_MACHINE, "lastupdate", stored, sizeof stored);
+  return LastInstalledUpdateHeader(stored, sizeof stored);
+}
+
+}  // namespace
+
+void CMainDialog::StartCheckThread(HANDLE predecessor) {
+  auto* start = new (std::nothrow) CheckThreadStart{this, predecessor};
+  HANDLE thread =
+      start ? ::CreateThread(nullptr, 0, &CheckThreadEntry, start, 0, &m_checkThreadId) : nullptr;
+  m_hCheckThread = thread;
+  if (!thread) {
+    delete start;
+    ::PostMessageW(WindowHandle(), WM_CLOSE, 0, 0);
+  }
+}
+
+DWORD CheckThreadProc(CMainDialog* dialog) {
+  HWND window = dialog->WindowHandle();
+  try {
+    // A copy: a redirect answered to this very request replaces the field
+    // while the request still points into its URL text.
+    const std::string url =
+        dialog->m_downloadUrl.empty() ? dialog->m_checkUrl : dialog->m_downloadUrl;
+    URL_COMPONENTSA parts;
+    if (!CrackRequestUrl(url, parts)) {
+      dialog->m_exitCode = 1;
+      ::PostMessageW(window, WM_CLOSE, 0, 0);
+      return 0;
+    }
+    const std::string lastUpdate = ReadLastInstalledUpdate();
+    HttpRequest request(dialog, parts, dialog->m_pinCertificate);
+    if (!lastUpdate.empty()) request.SetLastInstalledUpdate(lastUpdate.c_str());
+    request.Send();
+  } catch (...) {
+    // Out of memory somewhere in the run: end as any failed check does.
+    ::PostMessageW(window, WM_CLOSE, 0, 0);
+  }
+  return 0;
+}
+
+int CMainDialog::OnResponse(int status, const HttpResponse* response) {
+  if (status == 200) return InstallFromBody(*response);
+  // A redirect (302 or 303): the installer's location. Showing the window
+  // shows the offer, or whatever view it is in after a second redirect.
+  m_downloadUrl = response->url;
+  ::ShowWindow(WindowHandle(), SW_SHOWNORMAL);
+  return 0;
+}
+
+int CMainDialog::OnError(int, DWORD) {
+  // Every failure, of the transport, TLS, pin or status, means no update;
+  // only a check the user asked for says so.
+  if (g_forceCheck == 0) {
+    ::PostMessageW(WindowHandle(), WM_CLOSE, 0, 0);
+  } else {
+    ShowNoUpdateView();
+  }
+  return 1;
+}
