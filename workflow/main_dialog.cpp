@@ -30,7 +30,20 @@ void AllowRegisteredMessages(HWND window) {
 CMainDialog::CMainDialog(std::string checkUrl, int pinCertificate)
     : m_checkUrl(std::move(checkUrl)), m_pinCertificate(pinCertificate) {}
 
-bool CMainDialog::ProcessWindowMessage(HWND, UINT message, WPARAM wParam, LPARAM, LRESULT& result) {
+bool CMainDialog::ProcessWindowMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam,
+                                       LRESULT& result) {
+  // Texts, paths and command lines are built in memory; a handler that runs
+  // out of it ends the run as every failure does, closed with exit code 1,
+  // instead of letting the exception reach the window procedure.
+  try {
+    return Dispatch(message, wParam, lParam, result);
+  } catch (...) {
+    ::PostMessageW(window, WM_CLOSE, 0, 0);
+    return Handled(result);
+  }
+}
+
+bool CMainDialog::Dispatch(UINT message, WPARAM wParam, LPARAM, LRESULT& result) {
   // Registered numbers are known only at run time, so they come first.
   if (message == g_updateNowMessage) return Handled(result, OnUpdateNow());
   if (message == g_exitMessage) return Handled(result, OnExitRequest());
@@ -40,7 +53,6 @@ bool CMainDialog::ProcessWindowMessage(HWND, UINT message, WPARAM wParam, LPARAM
     case WM_DESTROY:
       return Handled(result, OnDestroy());
     case WM_TIMER:
-      // Another timer's tick is taken and dropped.
       return Handled(result, wParam == kReminderTimerId ? OnTimer() : 0);
     case WM_COMMAND:
       return OnCommand(CommandId(wParam), result);

@@ -1,6 +1,7 @@
 // The notification dialog, owner of the update workflow. Created hidden by the
 // entry point from template IDD_MAIN_DIALOG, it runs on the main thread and
-// ends the message loop with its exit code when its window is destroyed. The
+// ends the message loop with its exit code when its window is destroyed (or
+// the process at once, while a check thread still runs). The
 // check runs on a worker thread of its own, which reports to the dialog as
 // its IHttpCallback; that thread changes the window only with ShowWindow,
 // SetWindowTextW and a posted WM_CLOSE.
@@ -47,6 +48,8 @@ class CMainDialog : public CDialogBase<CMainDialog>, public IHttpCallback {
   static constexpr UINT_PTR kReminderTimerId = 100;
   static constexpr UINT kReminderTimerMs = 90000;
 
+  // The message map proper.
+  bool Dispatch(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result);
   LRESULT OnInitDialog();
   LRESULT OnDestroy();
   bool OnCommand(UINT id, LRESULT& result);

@@ -26,9 +26,10 @@ int CMainDialog::ScheduleReminder(DelayMode mode) {
   wchar_t copyPath[MAX_PATH] = {};
   ::GetModuleFileNameW(nullptr, ownPath, MAX_PATH);
   if (!::SHGetSpecialFolderPathW(WindowHandle(), copyPath, CSIDL_APPDATA, FALSE)) return 0;
-  ::PathAppendW(copyPath, L"tavrin\\brenlo");
+  // A path too long to hold the copy's name leaves nothing to start.
+  if (!::PathAppendW(copyPath, L"tavrin\\brenlo")) return 0;
   ::SHCreateDirectory(WindowHandle(), copyPath);  // it may exist already
-  ::PathAppendW(copyPath, L"tavrin-corvel.exe");
+  if (!::PathAppendW(copyPath, L"tavrin-corvel.exe")) return 0;
 
   const std::string narrowCopyPath = ToNarrow(copyPath);
   if (!SamePath(ownPath, copyPath)) {

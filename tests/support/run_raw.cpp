@@ -45,16 +45,22 @@ std::wstring EnvironmentBlock(const std::vector<std::wstring>& overrides) {
 
 RawProcess::RawProcess(const std::wstring& commandLine,
                        const std::vector<std::wstring>& environment) {
-  std::wstring mutableLine = commandLine;  // CreateProcessW may write into it
   std::wstring block = EnvironmentBlock(environment);
   STARTUPINFOW startup = {};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION process = {};
-  if (!CreateProcessW(nullptr, mutableLine.data(), nullptr, nullptr, FALSE,
-                      CREATE_UNICODE_ENVIRONMENT, block.data(), nullptr, &startup, &process)) {
+  // Under load, Wine now and then fails a start with ERROR_INTERNAL_ERROR
+  // before the new process has run anything; such a start is tried again.
+  for (int attempt = 0;; ++attempt) {
+    std::wstring mutableLine = commandLine;  // CreateProcessW may write into it
+    if (CreateProcessW(nullptr, mutableLine.data(), nullptr, nullptr, FALSE,
+                       CREATE_UNICODE_ENVIRONMENT, block.data(), nullptr, &startup, &process))
+      break;
     m_error = GetLastError();
-    return;
+    if (m_error != ERROR_INTERNAL_ERROR || attempt == 2) return;
+    Sleep(200);
   }
+  m_error = 0;
   CloseHandle(process.hThread);
   m_process = process.hProcess;
   m_id = process.dwProcessId;

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/unique_handle.h"
 #include "resources/resource.h"
 #include "tests/http/test_server_client.h"
 #include "tests/resources/expected_texts.h"
@@ -334,13 +335,15 @@ TEST_F(FirstAnswerTest, BodyIsInstalledAtOnceAndOnlyAWholeOneIsStarted) {
     for (const char* name :
          {"dexAB12.tmp-middleware.exe", "DEX9.TMP", "dexGHIJ.tmp-middleware.exe", "notes.txt"})
       std::ofstream(folder + "\\" + name) << "old";
-    HANDLE held = CreateFileA((folder + "\\" + kept[0]).c_str(), GENERIC_WRITE, FILE_SHARE_READ,
-                              nullptr, CREATE_ALWAYS, 0, nullptr);
-    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    // Closed also when an assertion below ends the case early: a handle left
+    // open would keep its file for every later test.
+    UniqueFileHandle held(CreateFileA((folder + "\\" + kept[0]).c_str(), GENERIC_WRITE,
+                                      FILE_SHARE_READ, nullptr, CREATE_ALWAYS, 0, nullptr));
+    ASSERT_TRUE(held);
 
     ASSERT_TRUE(Start("", Http("/check")));
     EXPECT_EQ(ExitCodeUnseen(), c.exitCode);
-    CloseHandle(held);
+    held.Reset();
 
     EXPECT_EQ(TestServerLog().size(), 1u);
     if (c.installerStarts) {
