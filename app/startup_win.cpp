@@ -39,7 +39,10 @@ LANGID ReadForcedLanguage() {
 
 void RefreshEnvironment() {
   UniqueKernelHandle token;
-  if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, token.Receive())) return;
+  // CreateEnvironmentBlock needs both rights on the token; with query alone
+  // Windows refuses it and the refresh would silently never happen.
+  if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY | TOKEN_DUPLICATE, token.Receive()))
+    return;
   UniqueEnvironmentBlock block;
   // Without inheritance: the block holds the user's and the system's
   // variables, not the ones this process was started with.

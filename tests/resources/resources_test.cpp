@@ -350,6 +350,25 @@ TEST_F(ProgramResources, PinnedCertificateIsTheConfiguredOne) {
               Resource(L"CERTIFICATE", MAKEINTRESOURCEW(IDR_PINNED_CERTIFICATE), 0x0410));
 }
 
+// Windows refuses to start a program whose manifest names another
+// architecture than its own.
+TEST_F(ProgramResources, ManifestNamesTheProgramsOwnArchitecture) {
+  std::ifstream file(ProgramFile().c_str(), std::ios::binary);
+  const Bytes image((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+  ASSERT_GT(image.size(), 0x40u);
+  uint32_t header = 0;
+  std::memcpy(&header, &image[0x3C], sizeof header);
+  ASSERT_LT(header + 6u, image.size());
+  uint16_t machine = 0;
+  std::memcpy(&machine, &image[header + 4], sizeof machine);
+  const char* expected = machine == IMAGE_FILE_MACHINE_I386    ? "processorArchitecture=\"x86\""
+                         : machine == IMAGE_FILE_MACHINE_AMD64 ? "processorArchitecture=\"amd64\""
+                                                               : "unknown machine";
+  const Bytes manifest = Resource(RT_MANIFEST, MAKEINTRESOURCEW(1), 0);
+  EXPECT_NE(std::string(manifest.begin(), manifest.end()).find(expected), std::string::npos)
+      << "machine 0x" << std::hex << machine;
+}
+
 TEST_F(ProgramResources, OneManifestThatTheLoaderAccepts) {
   // A second manifest (the toolchain's default beside ours) would leave it to
   // chance which one the loader reads.
