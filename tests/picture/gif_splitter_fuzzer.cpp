@@ -7,14 +7,11 @@
 #include <cstring>
 
 #include "picture/gif_splitter.h"
+#include "tests/fuzz_check.h"
 
 namespace {
 
 void* Allocate(std::uint32_t size) { return std::malloc(size); }
-
-void Check(bool condition) {
-  if (!condition) std::abort();
-}
 
 }  // namespace
 

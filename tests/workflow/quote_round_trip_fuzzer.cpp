@@ -3,20 +3,12 @@
 // one argument. Each must split back into exactly what went in; a refused
 // command must have had a reason to be refused.
 #include <cstdint>
-#include <cstdlib>
 #include <string>
 #include <vector>
 
+#include "tests/fuzz_check.h"
 #include "tests/workflow/command_line_split.h"
 #include "workflow/autostart_command.h"
-
-namespace {
-
-void Check(bool condition) {
-  if (!condition) std::abort();
-}
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string input(reinterpret_cast<const char*>(data), size);
