@@ -53,11 +53,11 @@ int CPictureExWnd::LoadFromMemory(HGLOBAL block, DWORD size) {
   if (data == nullptr) return 0;
   if (IsGifData(data, size)) {
     m_isGif = 1;
-    Attach(data, size);
+    CGifSplitter::Attach(data, size);
     m_width = static_cast<LONG>(ScreenWidth());
     m_height = static_cast<LONG>(ScreenHeight());
     const int loaded = LoadGif(*this, block, m_frames, m_singlePicture);
-    Detach();
+    CGifSplitter::Detach();
     ::GlobalUnlock(block);
     if (!loaded) return 0;
   } else {
@@ -267,7 +267,7 @@ void CPictureExWnd::Clear() {
   m_singlePicture.Reset();
   m_frames.clear();
   ReleaseImages();
-  Detach();
+  CGifSplitter::Detach();
   m_ready = 0;
   m_isGif = 0;
   m_currentFrame = 0;

@@ -18,6 +18,7 @@
 
 #include "picture/gif_frames_win.h"
 #include "picture/gif_splitter.h"
+#include "platform/gdi.h"
 #include "platform/unique_handle.h"
 #include "platform/window.h"
 

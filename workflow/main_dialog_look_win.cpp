@@ -1,11 +1,12 @@
 // The notification dialog's look and place: the background picture, white
 // text on the blue, flat owner-drawn buttons, the animation under the text
 // and the dialog against the taskbar. All on the dialog's thread.
+#include "workflow/main_dialog.h"
+
 #include <shellapi.h>
 
 #include "picture/background_win.h"
 #include "resources/resource.h"
-#include "workflow/main_dialog.h"
 #include "workflow/taskbar_placement.h"
 
 namespace {
