@@ -125,8 +125,8 @@ int CPictureExWnd::Play() {
     run->window = this;
     run->imageLock = m_imageLock;
     HANDLE process = ::GetCurrentProcess();
-    if (!::DuplicateHandle(process, m_stopEvent.Get(), process, run->stopEvent.Receive(), 0,
-                           FALSE, DUPLICATE_SAME_ACCESS)) {
+    if (!::DuplicateHandle(process, m_stopEvent.Get(), process, run->stopEvent.Receive(), 0, FALSE,
+                           DUPLICATE_SAME_ACCESS)) {
       return 0;
     }
     // The thread's own reference, given up by the thread when it ends.
@@ -209,7 +209,8 @@ void CPictureExWnd::SaveUnder(const FrameInfo& frame) {
   m_saveBitmap.Reset();
   m_saveDC.Reset(::CreateCompatibleDC(m_memDC.Get()));
   m_saveBitmap.Reset(::CreateCompatibleBitmap(m_memDC.Get(), frame.width, frame.height));
-  if (m_saveDC && m_saveBitmap) m_saveSelection = SelectedObject(m_saveDC.Get(), m_saveBitmap.Get());
+  if (m_saveDC && m_saveBitmap)
+    m_saveSelection = SelectedObject(m_saveDC.Get(), m_saveBitmap.Get());
   if (!m_saveSelection) {
     m_saveDC.Reset();
     m_saveBitmap.Reset();

@@ -118,8 +118,8 @@ class PictureWindowTest : public ::testing::Test {
   void SetUp() override {
     m_parent = CreateWindowExW(WS_EX_TOPMOST, L"STATIC", L"", WS_POPUP | WS_VISIBLE, 40, 40, 200,
                                100, nullptr, nullptr, nullptr, nullptr);
-    m_control = CreateWindowExW(0, L"STATIC", L"", WS_CHILD | WS_VISIBLE | SS_OWNERDRAW, 10, 10,
-                                50, 50, m_parent, nullptr, nullptr, nullptr);
+    m_control = CreateWindowExW(0, L"STATIC", L"", WS_CHILD | WS_VISIBLE | SS_OWNERDRAW, 10, 10, 50,
+                                50, m_parent, nullptr, nullptr, nullptr);
     ASSERT_TRUE(m_picture.SubclassWindow(m_control));
   }
   void TearDown() override {

@@ -109,7 +109,9 @@ RECT ControlRect(HWND dialog, int id) {
   return rect;
 }
 
-RECT Inset(RECT rect, int by) { return {rect.left + by, rect.top + by, rect.right - by, rect.bottom - by}; }
+RECT Inset(RECT rect, int by) {
+  return {rect.left + by, rect.top + by, rect.right - by, rect.bottom - by};
+}
 
 // The mean green of rows of our background bitmap (a 24-bit bottom-up BMP in
 // this module's resources, as in the program's), over columns [from, to) in
@@ -148,7 +150,8 @@ class DialogLookTest : public ::testing::TestWithParam<int> {
   }
 
   HWND Start(const std::string& options, const std::string& path) {
-    const std::string url = TestServerUrl("http", "127.0.0.1", TestServerPort("TAVRIN_TEST_HTTP_PORT"), path);
+    const std::string url =
+        TestServerUrl("http", "127.0.0.1", TestServerPort("TAVRIN_TEST_HTTP_PORT"), path);
     const std::wstring tail = std::wstring(options.begin(), options.end()) + L"\"\" \"" +
                               std::wstring(url.begin(), url.end()) + L"\" \"0\"";
     m_process = std::make_unique<RawProcess>(ProgramCommand(tail));
@@ -170,7 +173,8 @@ class DialogLookTest : public ::testing::TestWithParam<int> {
 
   void Save(const Capture& capture, const char* view) {
     if (const char* folder = getenv("TAVRIN_SCREENSHOT_DIR"))
-      capture.WriteBmp(std::string(folder) + "\\" + view + "-" + std::to_string(GetParam()) + "dpi.bmp");
+      capture.WriteBmp(std::string(folder) + "\\" + view + "-" + std::to_string(GetParam()) +
+                       "dpi.bmp");
   }
 
   DWORD ExitCode() {
@@ -220,7 +224,9 @@ TEST_P(DialogLookTest, OfferAndDownloadViews) {
   const int cx = window.right - window.left, cy = window.bottom - window.top;
   const ScreenPoint expected =
       SHAppBarMessage(ABM_GETTASKBARPOS, &taskbar)
-          ? DialogPosition(taskbar.uEdge, {taskbar.rc.left, taskbar.rc.top, taskbar.rc.right, taskbar.rc.bottom}, cx, cy)
+          ? DialogPosition(taskbar.uEdge,
+                           {taskbar.rc.left, taskbar.rc.top, taskbar.rc.right, taskbar.rc.bottom},
+                           cx, cy)
           : ScreenPoint{work.right - cx, work.bottom - cy};
   EXPECT_EQ(window.left, expected.x);
   EXPECT_EQ(window.top, expected.y);
@@ -230,8 +236,8 @@ TEST_P(DialogLookTest, OfferAndDownloadViews) {
   const RECT later = ControlRect(dialog, IDC_LATER_BUTTON);
   const RECT text = ControlRect(dialog, IDC_MESSAGE_TEXT);
   const Capture shot = Painted(dialog, [&](const Capture& c) {
-    return c.At(yes.right - 2, yes.top + 1) == kBlue && c.At(later.right - 2, later.top + 1) == kGrey &&
-           c.Count(text, kWhite) > 30;
+    return c.At(yes.right - 2, yes.top + 1) == kBlue &&
+           c.At(later.right - 2, later.top + 1) == kGrey && c.Count(text, kWhite) > 30;
   });
   Save(shot, "offer");
   ExpectButton(shot, ControlRect(dialog, IDC_YES_BUTTON), kBlue, kWhite);
