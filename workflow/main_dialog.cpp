@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "app/globals.h"
+#include "picture/background_win.h"
 #include "resources/resource.h"
 #include "settings/settings.h"
 #include "text/text.h"
@@ -43,7 +44,7 @@ bool CMainDialog::ProcessWindowMessage(HWND window, UINT message, WPARAM wParam,
   }
 }
 
-bool CMainDialog::Dispatch(UINT message, WPARAM wParam, LPARAM, LRESULT& result) {
+bool CMainDialog::Dispatch(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) {
   // Registered numbers are known only at run time, so they come first.
   if (message == g_updateNowMessage) return Handled(result, OnUpdateNow());
   if (message == g_exitMessage) return Handled(result, OnExitRequest());
@@ -52,6 +53,13 @@ bool CMainDialog::Dispatch(UINT message, WPARAM wParam, LPARAM, LRESULT& result)
       return Handled(result, OnInitDialog());
     case WM_DESTROY:
       return Handled(result, OnDestroy());
+    case WM_DRAWITEM:
+      return Handled(result, OnDrawItem(static_cast<UINT>(wParam),
+                                        reinterpret_cast<const DRAWITEMSTRUCT*>(lParam)));
+    case WM_CTLCOLORSTATIC:
+      return Handled(result, OnCtlColorStatic(reinterpret_cast<HDC>(wParam)));
+    case WM_ERASEBKGND:
+      return Handled(result, OnEraseBackground(reinterpret_cast<HDC>(wParam)));
     case WM_TIMER:
       return Handled(result, wParam == kReminderTimerId ? OnTimer() : 0);
     case WM_COMMAND:
@@ -86,17 +94,30 @@ LRESULT CMainDialog::OnInitDialog() {
   m_hYesButton = ::GetDlgItem(window, IDC_YES_BUTTON);
   m_hLaterButton = ::GetDlgItem(window, IDC_LATER_BUTTON);
   m_hTerminateButton = ::GetDlgItem(window, IDC_CLOSE_BUTTON);
+  m_picture.SubclassWindow(::GetDlgItem(window, IDC_ANIMATION));
+
+  // A missing or broken animation leaves the control empty; the workflow
+  // goes on without it.
+  m_picture.LoadFromResource(MAKEINTRESOURCEW(IDR_DOWNLOAD_ANIMATION), L"GIF");
+  m_picture.SetBackground(kBlue);
+  m_picture.Play();
 
   SetControlText(m_hText, IDS_UPDATE_AVAILABLE);
   SetControlText(m_hLaterButton, IDS_LATER);
   SetControlText(m_hTerminateButton, IDS_TERMINATE);
   SetControlText(m_hYesButton, IDS_YES);
 
+  m_background = LoadResourcePicture(MAKEINTRESOURCEW(IDR_BACKGROUND), L"JPEG");
+  PlaceWindows();
+
   WaitOrCheck();
+  // The animation plays only while the download view shows.
+  m_picture.StopAnimation();
   return 0;  // no focus is set
 }
 
 LRESULT CMainDialog::OnDestroy() {
+  m_picture.StopAnimation();
   if (CheckThreadRunning()) {
     // The check thread may be anywhere: inside WinInet, inside the heap, or
     // waiting for an installer. Ending it alone (TerminateThread) could leave
@@ -152,7 +173,8 @@ void CMainDialog::ShowDownloadView() {
   ::ShowWindow(m_hYesButton, SW_HIDE);
   ::ShowWindow(m_hLaterButton, SW_HIDE);
   ::ShowWindow(m_hTerminateButton, SW_SHOW);
-  ::ShowWindow(::GetDlgItem(WindowHandle(), IDC_ANIMATION), SW_SHOW);
+  ::ShowWindow(m_picture.WindowHandle(), SW_SHOW);
+  m_picture.Play();
   // The transparent text lies over the painted background: erase it with
   // the new text, or the old one shows through.
   ::RedrawWindow(m_hText, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);

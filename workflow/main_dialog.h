@@ -13,6 +13,9 @@
 #include <string>
 
 #include "http/http_request.h"
+#include "picture/gif_frames_win.h"
+#include "picture/picture_window_win.h"
+#include "platform/unique_handle.h"
 #include "platform/window.h"
 #include "settings/settings.h"
 
@@ -54,6 +57,19 @@ class CMainDialog : public CDialogBase<CMainDialog>, public IHttpCallback {
   LRESULT OnDestroy();
   bool OnCommand(UINT id, LRESULT& result);
   LRESULT OnButton(UINT id);
+
+  // The look (main_dialog_look_win.cpp): the background picture, white text
+  // on the blue, flat owner-drawn buttons, and the place by the taskbar.
+  static constexpr COLORREF kBlue = RGB(2, 117, 198);
+  static constexpr COLORREF kWhite = RGB(255, 255, 255);
+  static constexpr COLORREF kLightGrey = RGB(217, 217, 217);
+  static constexpr COLORREF kBlack = RGB(0, 0, 0);
+  LRESULT OnEraseBackground(HDC dc);
+  LRESULT OnCtlColorStatic(HDC dc);
+  LRESULT OnDrawItem(UINT controlId, const DRAWITEMSTRUCT* drawItem);
+  // The animation under the text, and the dialog against the taskbar; both
+  // take the client area's size, the dialog's own size in the template.
+  void PlaceWindows();
 
   // Reminder (reminder_win.cpp), all on the dialog's thread.
   // At start: wait for a pending reminder with the timer, or check now.
@@ -99,6 +115,10 @@ class CMainDialog : public CDialogBase<CMainDialog>, public IHttpCallback {
   HWND m_hYesButton = nullptr;
   HWND m_hLaterButton = nullptr;
   HWND m_hTerminateButton = nullptr;
+  CPictureExWnd m_picture;
+  PicturePtr m_background;  // null when the resource is missing or does not decode
+  // Returned for every static control, so it lives as long as the dialog.
+  UniqueBrush m_hStaticBrush;
   // The location of the last redirect; once set, every later check asks it.
   // Written by a check thread, read by the next one when it starts, after
   // its predecessor has ended.

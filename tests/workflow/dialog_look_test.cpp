@@ -1,0 +1,303 @@
+// How the program's dialog looks on the screen, at 96 and at 144 DPI: the
+// offer, download and no-update views captured from the running program and
+// checked by pixel; and where it stands. With TAVRIN_SCREENSHOT_DIR set,
+// the captures are also written there as bitmaps (the README's pictures).
+#include <windows.h>
+#include <shellapi.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "resources/resource.h"
+#include "tests/http/test_server_client.h"
+#include "tests/support/registry.h"
+#include "tests/support/run_raw.h"
+#include "tests/support/ui_driver.h"
+#include "workflow/taskbar_placement.h"
+
+namespace {
+
+constexpr char kDesktopKey[] = "Control Panel\\Desktop";
+constexpr COLORREF kBlue = RGB(2, 117, 198);
+constexpr COLORREF kGrey = RGB(217, 217, 217);
+constexpr COLORREF kWhite = RGB(255, 255, 255);
+constexpr COLORREF kBlack = RGB(0, 0, 0);
+
+// A copy of a window's client area as it is on the screen.
+struct Capture {
+  int width = 0;
+  int height = 0;
+  std::vector<std::uint8_t> bgra;  // top-down rows
+
+  COLORREF At(int x, int y) const {
+    const std::uint8_t* p = &bgra[(static_cast<size_t>(y) * width + x) * 4];
+    return RGB(p[2], p[1], p[0]);
+  }
+  // Pixels of `colour` inside `rect`.
+  int Count(const RECT& rect, COLORREF colour) const {
+    int count = 0;
+    for (int y = rect.top; y < rect.bottom; ++y)
+      for (int x = rect.left; x < rect.right; ++x) count += At(x, y) == colour;
+    return count;
+  }
+  double MeanGreen(int left, int right, int y) const {
+    double sum = 0;
+    for (int x = left; x < right; ++x) sum += GetGValue(At(x, y));
+    return sum / (right - left);
+  }
+
+  void WriteBmp(const std::string& path) const {
+    BITMAPFILEHEADER file{};
+    BITMAPINFOHEADER info{};
+    info.biSize = sizeof(info);
+    info.biWidth = width;
+    info.biHeight = -height;
+    info.biPlanes = 1;
+    info.biBitCount = 32;
+    file.bfType = 0x4D42;
+    file.bfOffBits = sizeof(file) + sizeof(info);
+    file.bfSize = file.bfOffBits + static_cast<DWORD>(bgra.size());
+    std::ofstream out(path, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(&file), sizeof(file));
+    out.write(reinterpret_cast<const char*>(&info), sizeof(info));
+    out.write(reinterpret_cast<const char*>(bgra.data()), static_cast<long>(bgra.size()));
+  }
+};
+
+Capture CaptureClient(HWND window) {
+  Capture capture;
+  RECT client{};
+  GetClientRect(window, &client);
+  POINT origin{0, 0};
+  ClientToScreen(window, &origin);
+  capture.width = client.right;
+  capture.height = client.bottom;
+  HDC screen = GetDC(nullptr);
+  HDC memory = CreateCompatibleDC(screen);
+  BITMAPINFO info{};
+  info.bmiHeader.biSize = sizeof(info.bmiHeader);
+  info.bmiHeader.biWidth = capture.width;
+  info.bmiHeader.biHeight = -capture.height;
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 32;
+  void* bits = nullptr;
+  HBITMAP bitmap = CreateDIBSection(memory, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+  HGDIOBJ old = SelectObject(memory, bitmap);
+  BitBlt(memory, 0, 0, capture.width, capture.height, screen, origin.x, origin.y, SRCCOPY);
+  GdiFlush();
+  const auto* bytes = static_cast<const std::uint8_t*>(bits);
+  capture.bgra.assign(bytes, bytes + static_cast<size_t>(capture.width) * capture.height * 4);
+  SelectObject(memory, old);
+  DeleteObject(bitmap);
+  DeleteDC(memory);
+  ReleaseDC(nullptr, screen);
+  return capture;
+}
+
+// Control `id`'s rectangle in the dialog's client coordinates.
+RECT ControlRect(HWND dialog, int id) {
+  RECT rect{};
+  HWND control = GetDlgItem(dialog, id);
+  GetWindowRect(control, &rect);
+  MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&rect), 2);
+  return rect;
+}
+
+RECT Inset(RECT rect, int by) {
+  return {rect.left + by, rect.top + by, rect.right - by, rect.bottom - by};
+}
+
+// The mean green of rows of our background bitmap (a 24-bit bottom-up BMP in
+// this module's resources, as in the program's), over columns [from, to) in
+// fractions of its width.
+double BitmapRowGreen(double row, double from, double to) {
+  HRSRC found = FindResourceW(nullptr, MAKEINTRESOURCEW(IDR_BACKGROUND), L"JPEG");
+  const auto* bmp = static_cast<const std::uint8_t*>(LockResource(LoadResource(nullptr, found)));
+  const auto* info = reinterpret_cast<const BITMAPINFOHEADER*>(bmp + sizeof(BITMAPFILEHEADER));
+  const int width = info->biWidth;
+  const int height = info->biHeight;
+  const std::uint8_t* pixels = bmp + reinterpret_cast<const BITMAPFILEHEADER*>(bmp)->bfOffBits;
+  const size_t stride = (static_cast<size_t>(width) * 3 + 3) / 4 * 4;
+  const int y = height - 1 - static_cast<int>(row * (height - 1));
+  double sum = 0;
+  const int left = static_cast<int>(from * width), right = static_cast<int>(to * width);
+  for (int x = left; x < right; ++x) sum += pixels[y * stride + x * 3 + 1];
+  return sum / (right - left);
+}
+
+class DialogLookTest : public ::testing::TestWithParam<int> {
+ protected:
+  void SetUp() override {
+    ResetProgramState();
+    ResetTestServers();
+    SetDword(Hive::Machine, kLanguageKey, "force_lcid", 0x0409);
+    m_savedDpi = ReadValue(Hive::User, kDesktopKey, "LogPixels");
+    SetDword(Hive::User, kDesktopKey, "LogPixels", static_cast<uint32_t>(GetParam()));
+  }
+  void TearDown() override {
+    m_process.reset();
+    if (m_savedDpi && m_savedDpi->AsDword())
+      SetDword(Hive::User, kDesktopKey, "LogPixels", *m_savedDpi->AsDword());
+    else
+      DeleteValue(Hive::User, kDesktopKey, "LogPixels");
+    ResetProgramState();
+  }
+
+  HWND Start(const std::string& options, const std::string& path) {
+    const std::string url =
+        TestServerUrl("http", "127.0.0.1", TestServerPort("TAVRIN_TEST_HTTP_PORT"), path);
+    const std::wstring tail = std::wstring(options.begin(), options.end()) + L"\"\" \"" +
+                              std::wstring(url.begin(), url.end()) + L"\" \"0\"";
+    m_process = std::make_unique<RawProcess>(ProgramCommand(tail));
+    EXPECT_TRUE(m_process->Started());
+    return WaitForShownDialog(m_process->Id(), 20000);
+  }
+
+  // The client area once `view` holds for it (painting takes a while).
+  Capture Painted(HWND dialog, const std::function<bool(const Capture&)>& view) {
+    Capture capture;
+    WaitUntil(
+        [&] {
+          capture = CaptureClient(dialog);
+          return view(capture);
+        },
+        10000);
+    return capture;
+  }
+
+  void Save(const Capture& capture, const char* view) {
+    if (const char* folder = getenv("TAVRIN_SCREENSHOT_DIR"))
+      capture.WriteBmp(std::string(folder) + "\\" + view + "-" + std::to_string(GetParam()) +
+                       "dpi.bmp");
+  }
+
+  DWORD ExitCode() {
+    DWORD code = 0xDEAD;
+    EXPECT_TRUE(m_process->Wait(10000, code));
+    return code;
+  }
+
+  std::unique_ptr<RawProcess> m_process;
+  std::optional<RegistryValue> m_savedDpi;
+};
+
+// A flat face of one colour with text of another in the middle.
+void ExpectButton(const Capture& capture, const RECT& button, COLORREF face, COLORREF text) {
+  const RECT inner = Inset(button, 1);
+  const int area = (inner.right - inner.left) * (inner.bottom - inner.top);
+  EXPECT_GT(capture.Count(inner, face), area / 2);
+  EXPECT_GT(capture.Count(inner, text), 5) << "no text drawn";
+  EXPECT_EQ(capture.At(button.left + 1, button.bottom - 2), face);
+}
+
+TEST_P(DialogLookTest, OfferAndDownloadViews) {
+  ScriptedAnswer offer;
+  offer.status = 302;
+  offer.location = "/dl/setup.exe";
+  ScriptAnswer("/check", offer);
+  ScriptedAnswer slow;
+  slow.stallSeconds = 60;
+  ScriptAnswer("/dl/setup.exe", slow);
+  HWND dialog = Start("", "/check");
+  ASSERT_TRUE(dialog);
+
+  // Size and place: DPI-aware, so the client grows with the DPI; against
+  // the taskbar Wine reports, else in the work area's corner.
+  RECT client{}, window{};
+  GetClientRect(dialog, &client);
+  GetWindowRect(dialog, &window);
+  static int widthAt96 = 0;
+  if (GetParam() == 96) widthAt96 = client.right;
+  if (GetParam() == 144 && widthAt96 > 0) {
+    EXPECT_NEAR(client.right * 1.0 / widthAt96, 1.5, 0.2);
+  }
+  APPBARDATA taskbar{};
+  taskbar.cbSize = sizeof(taskbar);
+  RECT work{};
+  SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+  const int cx = window.right - window.left, cy = window.bottom - window.top;
+  const ScreenPoint expected =
+      SHAppBarMessage(ABM_GETTASKBARPOS, &taskbar)
+          ? DialogPosition(taskbar.uEdge,
+                           {taskbar.rc.left, taskbar.rc.top, taskbar.rc.right, taskbar.rc.bottom},
+                           cx, cy)
+          : ScreenPoint{work.right - cx, work.bottom - cy};
+  EXPECT_EQ(window.left, expected.x);
+  EXPECT_EQ(window.top, expected.y);
+  EXPECT_TRUE(GetWindowLongW(dialog, GWL_EXSTYLE) & WS_EX_TOPMOST);
+
+  const RECT yes = ControlRect(dialog, IDC_YES_BUTTON);
+  const RECT later = ControlRect(dialog, IDC_LATER_BUTTON);
+  const RECT text = ControlRect(dialog, IDC_MESSAGE_TEXT);
+  const Capture shot = Painted(dialog, [&](const Capture& c) {
+    return c.At(yes.right - 2, yes.top + 1) == kBlue &&
+           c.At(later.right - 2, later.top + 1) == kGrey && c.Count(text, kWhite) > 30;
+  });
+  Save(shot, "offer");
+  ExpectButton(shot, ControlRect(dialog, IDC_YES_BUTTON), kBlue, kWhite);
+  ExpectButton(shot, ControlRect(dialog, IDC_LATER_BUTTON), kGrey, kBlack);
+  EXPECT_GT(shot.Count(ControlRect(dialog, IDC_MESSAGE_TEXT), kWhite), 30) << "white text";
+  // The bitmap is stretched over the client area: its top, middle and bottom
+  // rows at the same fractions of the height, beside the controls on the
+  // right. Tiled or cropped, the gradient would not follow.
+  for (double row : {0.03, 0.5, 0.97}) {
+    const int y = static_cast<int>(row * (shot.height - 1));
+    EXPECT_NEAR(shot.MeanGreen(shot.width * 88 / 100, shot.width * 98 / 100, y),
+                BitmapRowGreen(row, 0.88, 0.98), 4.0)
+        << "row " << row;
+  }
+
+  PressButton(dialog, IDC_YES_BUTTON);
+  const RECT terminate = ControlRect(dialog, IDC_CLOSE_BUTTON);
+  Capture first = Painted(dialog, [&](const Capture& c) {
+    return c.Count(later, kGrey) == 0 && c.At(terminate.right - 2, terminate.top + 1) == kBlue &&
+           c.Count(text, kWhite) > 30;
+  });
+  ExpectButton(first, ControlRect(dialog, IDC_CLOSE_BUTTON), kBlue, kWhite);
+  EXPECT_EQ(first.Count(ControlRect(dialog, IDC_LATER_BUTTON), kGrey), 0) << "Later still drawn";
+  // The animation plays: its area changes while the download waits.
+  const RECT animation = {0, 100, first.width, 115};
+  Capture moving;
+  EXPECT_TRUE(WaitUntil(
+      [&] {
+        moving = CaptureClient(dialog);
+        for (int y = animation.top; y < animation.bottom; ++y)
+          for (int x = 0; x < first.width; ++x)
+            if (moving.At(x, y) != first.At(x, y)) return true;
+        return false;
+      },
+      3000));
+  Save(moving, "download");
+  PressButton(dialog, IDC_CLOSE_BUTTON);
+  EXPECT_EQ(ExitCode(), 1u);
+}
+
+TEST_P(DialogLookTest, NoUpdateView) {
+  HWND dialog = Start("/f ", "/404");
+  ASSERT_TRUE(dialog);
+  const RECT close = ControlRect(dialog, IDC_CLOSE_BUTTON);
+  const RECT text = ControlRect(dialog, IDC_MESSAGE_TEXT);
+  const Capture shot = Painted(dialog, [&](const Capture& c) {
+    return c.At(close.right - 2, close.top + 1) == kBlue && c.Count(text, kWhite) > 30;
+  });
+  Save(shot, "no-update");
+  ExpectButton(shot, ControlRect(dialog, IDC_CLOSE_BUTTON), kBlue, kWhite);
+  EXPECT_GT(shot.Count(ControlRect(dialog, IDC_MESSAGE_TEXT), kWhite), 30);
+  PressButton(dialog, IDC_CLOSE_BUTTON);
+  EXPECT_EQ(ExitCode(), 1u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Dpi, DialogLookTest, ::testing::Values(96, 144));
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+  testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}
