@@ -1,9 +1,11 @@
 // Stands in for the middleware's installer in the workflow tests. Appends
 // one record of how it was started to the file named by
 // TAVRIN_TEST_INSTALLER_LOG: its own path and its command line, a line each,
-// then a line "END". Waits TAVRIN_TEST_INSTALLER_HOLD_MS milliseconds, then
-// exits with the number in TAVRIN_TEST_INSTALLER_EXIT (0 without either). Plain platform calls
-// only: the test server sends this file as a download, so it is kept small.
+// then a line "END". Records TAVRIN_TEST_INSTALLER_LASTUPDATE, when set, as the
+// machine's "lastupdate" as the real installer does. Waits
+// TAVRIN_TEST_INSTALLER_HOLD_MS milliseconds, then exits with the number in
+// TAVRIN_TEST_INSTALLER_EXIT (0 without either). Plain platform calls only:
+// the test server sends this file as a download, so it is kept small.
 #include <windows.h>
 
 namespace {
@@ -26,6 +28,21 @@ DWORD EnvironmentNumber(const wchar_t* name) {
   return value;
 }
 
+// The installed version as the updater reads it: HKLM, in this program's
+// registry view, which is the updater's (both are built alike).
+void RecordLastUpdate() {
+  wchar_t version[260] = {};
+  const DWORD length = ::GetEnvironmentVariableW(L"TAVRIN_TEST_INSTALLER_LASTUPDATE", version, 260);
+  if (length == 0 || length >= 260) return;
+  HKEY key = nullptr;
+  if (::RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\tavrin\\brenlo", 0, nullptr, 0,
+                        KEY_SET_VALUE, nullptr, &key, nullptr) != ERROR_SUCCESS)
+    return;
+  ::RegSetValueExW(key, L"lastupdate", 0, REG_SZ, reinterpret_cast<const BYTE*>(version),
+                   (length + 1) * sizeof(wchar_t));
+  ::RegCloseKey(key);
+}
+
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
@@ -42,6 +59,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
       ::CloseHandle(log);
     }
   }
+  RecordLastUpdate();
   // Holds on like a long installation when asked to.
   ::Sleep(EnvironmentNumber(L"TAVRIN_TEST_INSTALLER_HOLD_MS"));
   return static_cast<int>(EnvironmentNumber(L"TAVRIN_TEST_INSTALLER_EXIT"));

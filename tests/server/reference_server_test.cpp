@@ -1,0 +1,198 @@
+// The program against the reference update server (server/, nginx), with the
+// stand-in installer published: whether an update is offered is nginx's rule
+// alone, and the installer records the published version as the machine's
+// "lastupdate" as the real one does, so consecutive runs go through a whole
+// cycle: offered and installed, then no longer offered, offered again to an
+// older version. nginx's access log shows what each run asked and got.
+#include <gtest/gtest.h>
+#include <shlobj.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "resources/resource.h"
+#include "tests/resources/expected_texts.h"
+#include "tests/support/registry.h"
+#include "tests/support/run_raw.h"
+#include "tests/support/ui_driver.h"
+
+namespace {
+
+constexpr DWORD kRunMs = 30000;
+constexpr DWORD kSeenMs = 20000;
+
+std::string Reference(const char* variable) {
+  const char* value = getenv(variable);
+  EXPECT_TRUE(value && *value) << variable
+                               << " is not set: run through tests/server/with-reference-server";
+  return value ? value : "";
+}
+
+std::wstring Wide(const std::string& ascii) { return std::wstring(ascii.begin(), ascii.end()); }
+
+std::wstring English(unsigned id) {
+  for (const ExpectedText& expected : kExpectedTexts)
+    if (expected.id == id) return expected.text[kEnglish];
+  ADD_FAILURE() << "no expected text " << id;
+  return {};
+}
+
+// One line of the access log (server/nginx.conf.in's "updater" format).
+struct Served {
+  int status = 0;
+  std::string method, target, lastUpdate, agent, contentLength, transferEncoding, bytesSent, scheme;
+};
+
+std::vector<Served> AccessLog() {
+  std::vector<Served> served;
+  std::ifstream log(Reference("TAVRIN_REFERENCE_ACCESS_LOG").c_str());
+  std::string line;
+  while (std::getline(log, line)) {
+    std::vector<std::string> fields;
+    std::istringstream split(line);
+    for (std::string field; std::getline(split, field, '\t');) fields.push_back(field);
+    fields.resize(9);
+    served.push_back({atoi(fields[0].c_str()), fields[1], fields[2], fields[3], fields[4],
+                      fields[5], fields[6], fields[7], fields[8]});
+  }
+  return served;
+}
+
+size_t InstallerStarts(const std::wstring& log) {
+  std::ifstream records(log.c_str());
+  size_t ends = 0;
+  for (std::string line; std::getline(records, line);) ends += line == "END";
+  return ends;
+}
+
+// The files in the program's download folder (earlier tests may have left
+// some that were held open).
+std::vector<std::string> DownloadFolder() {
+  char profile[MAX_PATH] = {};
+  SHGetSpecialFolderPathA(nullptr, profile, CSIDL_PROFILE, FALSE);
+  std::vector<std::string> names;
+  std::error_code error;
+  for (const auto& entry :
+       std::filesystem::directory_iterator(std::string(profile) + "\\tavrin\\brenlo", error))
+    names.push_back(entry.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+}  // namespace
+
+TEST(ReferenceServerTest, OffersUntilThePublishedVersionIsInstalledAndServesTheInstallerWhole) {
+  const std::string version = Reference("TAVRIN_REFERENCE_VERSION");
+  const std::string installerPath = "/installers/" + version + "/middleware-setup.exe";
+  const auto installerSize = std::filesystem::file_size(PathBesideMe(L"fake_installer.exe"));
+  const std::string https =
+      "https://127.0.0.1:" + Reference("TAVRIN_REFERENCE_HTTPS_PORT") + "/check?from=setup";
+  const std::string http = "http://127.0.0.1:" + Reference("TAVRIN_REFERENCE_HTTP_PORT") + "/check";
+  wchar_t temp[MAX_PATH] = {};
+  GetTempPathW(MAX_PATH, temp);
+  const std::wstring installerLog = std::wstring(temp) + L"tavrin-reference-installer.txt";
+  ::DeleteFileW(installerLog.c_str());
+  ResetProgramState();
+  SetDword(Hive::Machine, kLanguageKey, "force_lcid", kStoredLanguages[kEnglish]);
+
+  enum Action { kPressYes, kCloseOffer, kCloseNoUpdate, kEndsUnseen };
+  struct Row {
+    const char* what;
+    const char* storeLastUpdate;  // before the run; null: as the runs before left it
+    const char* options;
+    bool secure;       // https with the pin on; else http without
+    std::string sent;  // the check's X-Last-Installed-Update ("": none)
+    int checkStatus;
+    Action action;
+    DWORD exitCode;
+  };
+  const Row rows[] = {
+      {"nothing installed: offered, Yes installs over the pinned https", nullptr, "", true, "", 302,
+       kPressYes, 0},
+      {"the installer recorded the published version: a forced check says no update", nullptr,
+       "/f ", true, version, 204, kCloseNoUpdate, 1},
+      {"the same without /f ends without a window", nullptr, "", false, version, 204, kEndsUnseen,
+       1},
+      {"an older version installed: offered again", "1.0.0", "", false, "1.0.0", 302, kCloseOffer,
+       1},
+  };
+  size_t logged = 0;
+  size_t installed = 0;
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    const std::vector<std::string> leftBefore = DownloadFolder();
+    if (row.storeLastUpdate)
+      SetString(Hive::Machine, kSettingsKey, "lastupdate", row.storeLastUpdate);
+    RawProcess program(
+        ProgramCommand(Wide(row.options) + L"\"\" \"" + Wide(row.secure ? https : http) + L"\" " +
+                       (row.secure ? L"1" : L"0")),
+        {L"TAVRIN_TEST_INSTALLER_LOG=" + installerLog,
+         L"TAVRIN_TEST_INSTALLER_LASTUPDATE=" + Wide(version)});
+    ASSERT_TRUE(program.Started()) << "error " << program.Error();
+    DWORD exitCode = 0xDEAD;
+    if (row.action == kEndsUnseen) {
+      bool seen = false;
+      EXPECT_TRUE(WaitUntil(
+          [&] {
+            const HWND dialog = FindProgramDialog(program.Id());
+            seen = seen || (dialog && ::IsWindowVisible(dialog));
+            return program.Wait(0, exitCode);
+          },
+          kRunMs));
+      EXPECT_FALSE(seen) << "the dialog was shown";
+    } else {
+      const HWND dialog = WaitForShownDialog(program.Id(), kSeenMs);
+      ASSERT_NE(dialog, nullptr);
+      const bool offer = row.action != kCloseNoUpdate;
+      const std::wstring message = English(offer ? IDS_UPDATE_AVAILABLE : IDS_NO_UPDATE_REQUIRED);
+      EXPECT_TRUE(
+          WaitUntil([&] { return ControlText(dialog, IDC_MESSAGE_TEXT) == message; }, kSeenMs))
+          << Utf8(ControlText(dialog, IDC_MESSAGE_TEXT));
+      EXPECT_EQ(ControlShown(dialog, IDC_YES_BUTTON), offer);
+      if (row.action == kPressYes) PressButton(dialog, IDC_YES_BUTTON);
+      if (row.action == kCloseOffer) PostClose(dialog);
+      if (row.action == kCloseNoUpdate) PressButton(dialog, IDC_CLOSE_BUTTON);
+      EXPECT_TRUE(program.Wait(kRunMs, exitCode)) << "still running";
+    }
+    EXPECT_EQ(exitCode, row.exitCode);
+
+    // The check, then the download after Yes; nginx logs each request once
+    // it has answered.
+    const size_t expected = logged + (row.action == kPressYes ? 2 : 1);
+    WaitUntil([&] { return AccessLog().size() >= expected; }, 5000);
+    const std::vector<Served> log = AccessLog();
+    ASSERT_EQ(log.size(), expected);
+    const Served& check = log[logged];
+    EXPECT_EQ(check.status, row.checkStatus);
+    EXPECT_EQ(check.method, "GET");
+    EXPECT_EQ(check.target, row.secure ? "/check?from=setup" : "/check");
+    EXPECT_EQ(check.scheme, row.secure ? "https" : "http");
+    EXPECT_EQ(check.lastUpdate, row.sent);
+    EXPECT_EQ(check.agent, "Updater");
+    if (row.action == kPressYes) {
+      const Served& download = log[logged + 1];
+      EXPECT_EQ(download.status, 200);
+      EXPECT_EQ(download.target, installerPath);
+      EXPECT_EQ(download.scheme, check.scheme);
+      EXPECT_EQ(download.contentLength, std::to_string(installerSize));
+      EXPECT_EQ(download.bytesSent, std::to_string(installerSize));
+      EXPECT_EQ(download.transferEncoding, "");
+      ++installed;
+    }
+    logged = expected;
+    EXPECT_EQ(InstallerStarts(installerLog), installed);
+    EXPECT_EQ(DownloadFolder(), leftBefore);
+  }
+  ::DeleteFileW(installerLog.c_str());
+  ResetProgramState();
+}
+
+int wmain(int argc, wchar_t** argv) {
+  ::testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}
