@@ -38,13 +38,6 @@ ScriptedAnswer Status(int status) {
   return answer;
 }
 
-ScriptedAnswer Redirect(int status, const std::string& location) {
-  ScriptedAnswer answer;
-  answer.status = status;
-  answer.location = location;
-  return answer;
-}
-
 void ExpectResponse(const HttpCall& call, int status, const std::string& url) {
   EXPECT_TRUE(call.isResponse) << "error " << call.code << " detail " << call.detail;
   EXPECT_EQ(call.code, status);
