@@ -3,7 +3,7 @@
 #include <cstring>
 #include <limits>
 
-int64_t ParseLeadingNumber(const char* text) {
+int32_t ParseLeadingNumber(const char* text) {
   if (text == nullptr) return 0;
   const char* p = text;
   // The blanks isspace accepts in the "C" locale, which atol uses here.
@@ -14,8 +14,8 @@ int64_t ParseLeadingNumber(const char* text) {
     ++p;
   }
   // Accumulated as a negative number: its range holds the most negative value.
-  constexpr int64_t kMin = std::numeric_limits<int64_t>::min();
-  int64_t value = 0;
+  constexpr int32_t kMin = std::numeric_limits<int32_t>::min();
+  int32_t value = 0;
   for (; *p >= '0' && *p <= '9'; ++p) {
     const int digit = *p - '0';
     if (value < (kMin + digit) / 10) {
@@ -27,15 +27,18 @@ int64_t ParseLeadingNumber(const char* text) {
     value = value * 10 - digit;
   }
   if (negative) return value;
-  return value == kMin ? std::numeric_limits<int64_t>::max() : -value;
+  return value == kMin ? std::numeric_limits<int32_t>::max() : -value;
 }
 
 bool StatusIs(const char* text, const char* status) {
   return text != nullptr && status != nullptr && std::strcmp(text, status) == 0;
 }
 
-bool BodyBlockSize(int64_t contentLength, uint32_t& size) {
-  if (contentLength < 0 || contentLength > std::numeric_limits<uint32_t>::max()) return false;
+bool BodyBlockSize(int32_t contentLength, uint32_t& size) {
+  // A saturated length stands for any number beyond 2 GB, which is more than
+  // the 32-bit process's whole address space: refused like a negative one, so
+  // the x86_64 build does not reserve gigabytes for it either.
+  if (contentLength < 0 || contentLength == std::numeric_limits<int32_t>::max()) return false;
   size = static_cast<uint32_t>(contentLength);
   return true;
 }

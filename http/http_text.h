@@ -11,20 +11,20 @@
 #include <string_view>
 #include <vector>
 
-// The number at the start of `text` the way atol reads it: leading white
-// space, an optional sign, then decimal digits up to the first other
-// character; 0 when there are none (or `text` is null). Where atol's result
-// would be undefined, this one saturates at the 64-bit range, so that a
-// Content-Length beyond anything allocatable stays recognisable as such.
-int64_t ParseLeadingNumber(const char* text);
+// The number at the start of `text` the way atol reads it on Windows: leading
+// white space, an optional sign, then decimal digits up to the first other
+// character; 0 when there are none (or `text` is null). `long` is 32 bits
+// there in either bitness, and the value saturates at its range, so the 32-bit
+// product and the x86_64 build read the same length.
+int32_t ParseLeadingNumber(const char* text);
 
 // True when `text` is exactly `status`, terminator included: "2000" and
 // "200 " are not "200". A null text matches nothing.
 bool StatusIs(const char* text, const char* status);
 
 // The body block size for a Content-Length read by ParseLeadingNumber, or
-// false when no block can be that size (negative, or beyond 32 bits).
-bool BodyBlockSize(int64_t contentLength, uint32_t& size);
+// false when no block can be that size: negative, or saturated.
+bool BodyBlockSize(int32_t contentLength, uint32_t& size);
 
 // Headers sent with every request. The map orders names byte-wise, so that
 // is the order on the wire.

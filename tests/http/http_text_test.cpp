@@ -27,13 +27,15 @@ TEST(ParseLeadingNumber, IsZeroWithoutDigits) {
   EXPECT_EQ(ParseLeadingNumber("x 5"), 0);
 }
 
-TEST(ParseLeadingNumber, SaturatesInsteadOfOverflowing) {
-  constexpr int64_t kMax = std::numeric_limits<int64_t>::max();
-  constexpr int64_t kMin = std::numeric_limits<int64_t>::min();
-  EXPECT_EQ(ParseLeadingNumber("4294967296"), INT64_C(4294967296));
-  EXPECT_EQ(ParseLeadingNumber("9223372036854775807"), kMax);
-  EXPECT_EQ(ParseLeadingNumber("9223372036854775808"), kMax);
-  EXPECT_EQ(ParseLeadingNumber("-9223372036854775808"), kMin);
+TEST(ParseLeadingNumber, SaturatesAtThirtyTwoBitsAsWindowsAtolDoes) {
+  constexpr int32_t kMax = std::numeric_limits<int32_t>::max();
+  constexpr int32_t kMin = std::numeric_limits<int32_t>::min();
+  EXPECT_EQ(ParseLeadingNumber("2147483646"), kMax - 1);
+  EXPECT_EQ(ParseLeadingNumber("2147483647"), kMax);
+  EXPECT_EQ(ParseLeadingNumber("2147483648"), kMax);
+  EXPECT_EQ(ParseLeadingNumber("4294967296"), kMax);
+  EXPECT_EQ(ParseLeadingNumber("-2147483648"), kMin);
+  EXPECT_EQ(ParseLeadingNumber("-2147483649"), kMin);
   EXPECT_EQ(ParseLeadingNumber("-9223372036854775809"), kMin);
   EXPECT_EQ(ParseLeadingNumber("99999999999999999999999999999999 trailing"), kMax);
 }
@@ -52,15 +54,15 @@ TEST(StatusIs, ComparesTheWholeText) {
 TEST(BodyBlockSize, RefusesWhatNoBlockCanHold) {
   uint32_t size = 123;
   EXPECT_FALSE(BodyBlockSize(-1, size));
-  EXPECT_FALSE(BodyBlockSize(std::numeric_limits<int64_t>::min(), size));
-  EXPECT_FALSE(BodyBlockSize(INT64_C(4294967296), size));
-  EXPECT_FALSE(BodyBlockSize(std::numeric_limits<int64_t>::max(), size));
+  EXPECT_FALSE(BodyBlockSize(std::numeric_limits<int32_t>::min(), size));
+  EXPECT_FALSE(BodyBlockSize(ParseLeadingNumber("4000000000"), size));
+  EXPECT_FALSE(BodyBlockSize(ParseLeadingNumber("2147483648"), size));
   EXPECT_EQ(size, 123u) << "a refused length must not be handed out";
 
   ASSERT_TRUE(BodyBlockSize(0, size));
   EXPECT_EQ(size, 0u);
-  ASSERT_TRUE(BodyBlockSize(INT64_C(4294967295), size));
-  EXPECT_EQ(size, 4294967295u);
+  ASSERT_TRUE(BodyBlockSize(std::numeric_limits<int32_t>::max() - 1, size));
+  EXPECT_EQ(size, 2147483646u);
 }
 
 TEST(ExtraHeaderText, StartsWithContentTypeAndJoinsWithLineFeeds) {

@@ -1,7 +1,9 @@
 // Arbitrary bytes as a header value (up to the first NUL) through the number
 // reader and the status comparison. The number must be what the C library's
-// strtoll reads, which saturates where atol's result is undefined; a body
-// block must be granted exactly for what fits in 32 bits.
+// strtoll reads, brought into the 32-bit range of Windows' long, where atol
+// saturates; a body block must be granted exactly for what is neither
+// negative nor saturated.
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <string>
@@ -14,13 +16,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string text(reinterpret_cast<const char*>(data), size);
   const char* value = text.c_str();
 
-  const int64_t number = ParseLeadingNumber(value);
-  const long long expected = std::strtoll(value, nullptr, 10);
+  const int32_t number = ParseLeadingNumber(value);
+  const long long expected =
+      std::clamp<long long>(std::strtoll(value, nullptr, 10), INT32_MIN, INT32_MAX);
   Check(number == expected);
 
   std::uint32_t block = 7;
   const bool fits = BodyBlockSize(number, block);
-  Check(fits == (number >= 0 && number <= INT64_C(0xFFFFFFFF)));
+  Check(fits == (expected >= 0 && expected < INT32_MAX));
   Check(fits ? block == static_cast<std::uint64_t>(number) : block == 7);
 
   // A status matches only itself, whole: the second half of the input (at

@@ -35,6 +35,8 @@ ANSWER (every field optional):
                   absent: the body's length
   chunked         true: Transfer-Encoding chunked, no Content-Length
   send_bytes      close the connection after this many body bytes
+  reset_bytes     after this many body bytes, reset the connection (an RST,
+                  not the orderly end of send_bytes)
   stall           seconds to wait before answering (the server's stop ends it)
   basic_auth      "user:password": a 401 Basic challenge instead, until a
                   request carries exactly these credentials
@@ -50,6 +52,7 @@ import random
 import signal
 import socket
 import ssl
+import struct
 import subprocess
 import sys
 import threading
@@ -168,6 +171,13 @@ class Handler(BaseHTTPRequestHandler):
         self.end_headers()
         self.close_connection = True
         if self.command == "HEAD":
+            return
+        if "reset_bytes" in answer:
+            self.wfile.write(body[: int(answer["reset_bytes"])])
+            self.wfile.flush()
+            # A zero linger time makes close() send RST instead of FIN.
+            self.connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+            self.connection.close()
             return
         if "send_bytes" in answer:
             self.wfile.write(body[: int(answer["send_bytes"])])

@@ -50,6 +50,7 @@ std::string AnswerJson(const ScriptedAnswer& answer) {
   }
   if (answer.chunked) json << ", \"chunked\": true";
   if (answer.sendBytes) json << ", \"send_bytes\": " << *answer.sendBytes;
+  if (answer.resetBytes) json << ", \"reset_bytes\": " << *answer.resetBytes;
   if (answer.stallSeconds > 0) json << ", \"stall\": " << answer.stallSeconds;
   if (answer.basicAuth) json << ", \"basic_auth\": " << JsonString(*answer.basicAuth);
   json << "}";

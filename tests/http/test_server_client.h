@@ -23,11 +23,20 @@ struct ScriptedAnswer {
   std::optional<std::string> contentLength;
   bool omitContentLength = false;
   bool chunked = false;
-  std::optional<uint32_t> sendBytes;  // close after this many body bytes
+  std::optional<uint32_t> sendBytes;   // close after this many body bytes
+  std::optional<uint32_t> resetBytes;  // reset the connection after this many body bytes
   double stallSeconds = 0;
   // "user:password": a 401 Basic challenge until a request carries them.
   std::optional<std::string> basicAuth;
 };
+
+// `status` with a Location header and no body.
+inline ScriptedAnswer Redirect(int status, const std::string& location) {
+  ScriptedAnswer answer;
+  answer.status = status;
+  answer.location = location;
+  return answer;
+}
 
 struct LoggedRequest {
   std::string listener;  // "http", "https_pinned", "https_other", "https_chain", "https_beside",

@@ -1,7 +1,9 @@
 #include "tests/support/run_raw.h"
 
 #include <algorithm>
+#include <fstream>
 #include <map>
+#include <sstream>
 
 namespace {
 
@@ -97,6 +99,13 @@ RunResult RunRaw(const std::wstring& commandLine, DWORD timeoutMs,
     process.Wait(0, result.exitCode);
   }
   return result;
+}
+
+std::string FileBytes(const std::wstring& path) {
+  std::ifstream file(path.c_str(), std::ios::binary);
+  std::ostringstream bytes;
+  bytes << file.rdbuf();
+  return bytes.str();
 }
 
 std::wstring PathBesideMe(const wchar_t* fileName) {

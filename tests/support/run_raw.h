@@ -46,6 +46,9 @@ class RawProcess {
   DWORD m_error = 0;
 };
 
+// The whole content of the file at `path`; empty when it cannot be read.
+std::string FileBytes(const std::wstring& path);
+
 // Full path of a program that lies in the same folder as this executable.
 std::wstring PathBesideMe(const wchar_t* fileName);
 

@@ -12,7 +12,6 @@
 #include <cwchar>
 #include <fstream>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -34,13 +33,6 @@ const UINT g_updateNow = ::RegisterWindowMessageA("WM_TAVRIN_BRENLO_UPDATE_NOW")
 const UINT g_exit = ::RegisterWindowMessageA("WM_TAVRIN_BRENLO_EXIT");
 
 std::wstring Wide(const std::string& ascii) { return std::wstring(ascii.begin(), ascii.end()); }
-
-std::string FileBytes(const std::wstring& path) {
-  std::ifstream file(path.c_str(), std::ios::binary);
-  std::ostringstream bytes;
-  bytes << file.rdbuf();
-  return bytes.str();
-}
 
 std::string InstalledCopyA() {
   char folder[MAX_PATH] = {};
