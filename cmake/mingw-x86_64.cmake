@@ -1,18 +1,6 @@
-# Cross-build of the same sources for 64-bit Windows with Debian's MinGW-w64
-# (posix thread model). A test build only: it runs the Windows tests under
-# 64-bit Wine on machines that cannot execute 32-bit code. The product is the
-# 32-bit build of mingw-i686.cmake.
-set(CMAKE_SYSTEM_NAME Windows)
+# Cross-build of the same sources for 64-bit Windows. A test build only: it
+# runs the Windows tests under 64-bit Wine on machines that cannot execute
+# 32-bit code. The product is the 32-bit build of mingw-i686.cmake.
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
-
-set(CMAKE_C_COMPILER x86_64-w64-mingw32-gcc-posix)
-set(CMAKE_CXX_COMPILER x86_64-w64-mingw32-g++-posix)
-set(CMAKE_RC_COMPILER x86_64-w64-mingw32-windres)
-
-set(CMAKE_FIND_ROOT_PATH /usr/x86_64-w64-mingw32)
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-
-set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/../tests/wine/run-under-wine)
+set(TAVRIN_MINGW_TRIPLET x86_64-w64-mingw32)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-common.cmake)

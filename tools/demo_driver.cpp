@@ -13,53 +13,24 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cwchar>
-#include <fstream>
 #include <string>
 #include <vector>
 
 #include "resources/resource.h"
 #include "tests/support/run_raw.h"
+#include "tests/support/screen_capture.h"
 #include "tests/support/ui_driver.h"
 
 namespace {
 
-// The dialog's client area as the screen shows it, written as a 32-bit
-// top-down BMP (tools/screenshots-to-png turns it into a PNG).
+// The dialog's client area as the screen shows it, saved as a BMP.
 void SaveView(HWND dialog, const std::wstring& folder, const wchar_t* view) {
   // The view is switched before it is painted; painting takes a moment.
   ::Sleep(800);
-  RECT client{};
-  ::GetClientRect(dialog, &client);
-  POINT origin{0, 0};
-  ::ClientToScreen(dialog, &origin);
-  BITMAPINFO info{};
-  info.bmiHeader.biSize = sizeof(info.bmiHeader);
-  info.bmiHeader.biWidth = client.right;
-  info.bmiHeader.biHeight = -client.bottom;
-  info.bmiHeader.biPlanes = 1;
-  info.bmiHeader.biBitCount = 32;
-  HDC screen = ::GetDC(nullptr);
-  HDC memory = ::CreateCompatibleDC(screen);
-  void* bits = nullptr;
-  HBITMAP bitmap = ::CreateDIBSection(memory, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-  HGDIOBJ old = ::SelectObject(memory, bitmap);
-  ::BitBlt(memory, 0, 0, client.right, client.bottom, screen, origin.x, origin.y, SRCCOPY);
-  ::GdiFlush();
-  BITMAPFILEHEADER file{};
-  const DWORD size = static_cast<DWORD>(client.right) * static_cast<DWORD>(client.bottom) * 4;
-  file.bfType = 0x4D42;
-  file.bfOffBits = sizeof(file) + sizeof(info.bmiHeader);
-  file.bfSize = file.bfOffBits + size;
-  const std::wstring path = folder + L"\\" + view + L".bmp";
-  std::ofstream out(path.c_str(), std::ios::binary);
-  out.write(reinterpret_cast<const char*>(&file), sizeof(file));
-  out.write(reinterpret_cast<const char*>(&info.bmiHeader), sizeof(info.bmiHeader));
-  out.write(static_cast<const char*>(bits), size);
-  ::SelectObject(memory, old);
-  ::DeleteObject(bitmap);
-  ::DeleteDC(memory);
-  ::ReleaseDC(nullptr, screen);
-  fwprintf(stderr, L"demo_driver: saved the %ls view\n", view);
+  if (CaptureClient(dialog).WriteBmp(folder + L"\\" + view + L".bmp"))
+    fwprintf(stderr, L"demo_driver: saved the %ls view\n", view);
+  else
+    fwprintf(stderr, L"demo_driver: could not save the %ls view\n", view);
 }
 
 void Drive(DWORD processId, const std::wstring& folder) {

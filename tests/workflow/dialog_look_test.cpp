@@ -18,6 +18,7 @@
 #include "tests/http/test_server_client.h"
 #include "tests/support/registry.h"
 #include "tests/support/run_raw.h"
+#include "tests/support/screen_capture.h"
 #include "tests/support/ui_driver.h"
 #include "workflow/taskbar_placement.h"
 
@@ -29,75 +30,13 @@ constexpr COLORREF kGrey = RGB(217, 217, 217);
 constexpr COLORREF kWhite = RGB(255, 255, 255);
 constexpr COLORREF kBlack = RGB(0, 0, 0);
 
-// A copy of a window's client area as it is on the screen.
-struct Capture {
-  int width = 0;
-  int height = 0;
-  std::vector<std::uint8_t> bgra;  // top-down rows
+using Capture = ScreenCapture;
 
-  COLORREF At(int x, int y) const {
-    const std::uint8_t* p = &bgra[(static_cast<size_t>(y) * width + x) * 4];
-    return RGB(p[2], p[1], p[0]);
-  }
-  // Pixels of `colour` inside `rect`.
-  int Count(const RECT& rect, COLORREF colour) const {
-    int count = 0;
-    for (int y = rect.top; y < rect.bottom; ++y)
-      for (int x = rect.left; x < rect.right; ++x) count += At(x, y) == colour;
-    return count;
-  }
-  double MeanGreen(int left, int right, int y) const {
-    double sum = 0;
-    for (int x = left; x < right; ++x) sum += GetGValue(At(x, y));
-    return sum / (right - left);
-  }
-
-  void WriteBmp(const std::string& path) const {
-    BITMAPFILEHEADER file{};
-    BITMAPINFOHEADER info{};
-    info.biSize = sizeof(info);
-    info.biWidth = width;
-    info.biHeight = -height;
-    info.biPlanes = 1;
-    info.biBitCount = 32;
-    file.bfType = 0x4D42;
-    file.bfOffBits = sizeof(file) + sizeof(info);
-    file.bfSize = file.bfOffBits + static_cast<DWORD>(bgra.size());
-    std::ofstream out(path, std::ios::binary);
-    out.write(reinterpret_cast<const char*>(&file), sizeof(file));
-    out.write(reinterpret_cast<const char*>(&info), sizeof(info));
-    out.write(reinterpret_cast<const char*>(bgra.data()), static_cast<long>(bgra.size()));
-  }
-};
-
-Capture CaptureClient(HWND window) {
-  Capture capture;
-  RECT client{};
-  GetClientRect(window, &client);
-  POINT origin{0, 0};
-  ClientToScreen(window, &origin);
-  capture.width = client.right;
-  capture.height = client.bottom;
-  HDC screen = GetDC(nullptr);
-  HDC memory = CreateCompatibleDC(screen);
-  BITMAPINFO info{};
-  info.bmiHeader.biSize = sizeof(info.bmiHeader);
-  info.bmiHeader.biWidth = capture.width;
-  info.bmiHeader.biHeight = -capture.height;
-  info.bmiHeader.biPlanes = 1;
-  info.bmiHeader.biBitCount = 32;
-  void* bits = nullptr;
-  HBITMAP bitmap = CreateDIBSection(memory, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-  HGDIOBJ old = SelectObject(memory, bitmap);
-  BitBlt(memory, 0, 0, capture.width, capture.height, screen, origin.x, origin.y, SRCCOPY);
-  GdiFlush();
-  const auto* bytes = static_cast<const std::uint8_t*>(bits);
-  capture.bgra.assign(bytes, bytes + static_cast<size_t>(capture.width) * capture.height * 4);
-  SelectObject(memory, old);
-  DeleteObject(bitmap);
-  DeleteDC(memory);
-  ReleaseDC(nullptr, screen);
-  return capture;
+// The mean green of row `y` between `left` and `right`.
+double MeanGreen(const Capture& capture, int left, int right, int y) {
+  double sum = 0;
+  for (int x = left; x < right; ++x) sum += GetGValue(capture.At(x, y));
+  return sum / (right - left);
 }
 
 // Control `id`'s rectangle in the dialog's client coordinates.
@@ -172,9 +111,11 @@ class DialogLookTest : public ::testing::TestWithParam<int> {
   }
 
   void Save(const Capture& capture, const char* view) {
-    if (const char* folder = getenv("TAVRIN_SCREENSHOT_DIR"))
-      capture.WriteBmp(std::string(folder) + "\\" + view + "-" + std::to_string(GetParam()) +
-                       "dpi.bmp");
+    if (const char* folder = getenv("TAVRIN_SCREENSHOT_DIR")) {
+      const std::string path =
+          std::string(folder) + "\\" + view + "-" + std::to_string(GetParam()) + "dpi.bmp";
+      EXPECT_TRUE(capture.WriteBmp(std::wstring(path.begin(), path.end()))) << path;
+    }
   }
 
   DWORD ExitCode() {
@@ -248,7 +189,7 @@ TEST_P(DialogLookTest, OfferAndDownloadViews) {
   // right. Tiled or cropped, the gradient would not follow.
   for (double row : {0.03, 0.5, 0.97}) {
     const int y = static_cast<int>(row * (shot.height - 1));
-    EXPECT_NEAR(shot.MeanGreen(shot.width * 88 / 100, shot.width * 98 / 100, y),
+    EXPECT_NEAR(MeanGreen(shot, shot.width * 88 / 100, shot.width * 98 / 100, y),
                 BitmapRowGreen(row, 0.88, 0.98), 4.0)
         << "row " << row;
   }
