@@ -78,7 +78,7 @@ int CPictureExWnd::CreateMemoryImage(LONG width, LONG height) {
   ::SetWindowPos(window, nullptr, 0, 0, width, height, SWP_NOMOVE | SWP_NOZORDER);
   WindowDc dc(window);
   if (!dc.Dc()) return 0;
-  std::lock_guard<std::mutex> lock(*m_imageLock);
+  std::lock_guard<SlimLock> lock(*m_imageLock);
   m_memDC.Reset(::CreateCompatibleDC(dc.Dc()));
   if (!m_memDC) return 0;
   m_memBitmap.Reset(::CreateCompatibleBitmap(dc.Dc(), width, height));
@@ -96,7 +96,7 @@ int CPictureExWnd::CreateMemoryImage(LONG width, LONG height) {
 
 void CPictureExWnd::SetBackground(COLORREF colour) {
   if (!m_ready) return;
-  std::lock_guard<std::mutex> lock(*m_imageLock);
+  std::lock_guard<SlimLock> lock(*m_imageLock);
   m_bkColor = colour;
   FillImage({0, 0, m_width, m_height}, colour);
 }
@@ -145,7 +145,7 @@ int CPictureExWnd::Play() {
   if (!m_singlePicture) return 0;
   bool drawn = false;
   {
-    std::lock_guard<std::mutex> lock(*m_imageLock);
+    std::lock_guard<SlimLock> lock(*m_imageLock);
     drawn = RenderFrame(m_singlePicture.Get(), 0, 0, m_width, m_height);
   }
   if (!drawn) return 0;
@@ -161,7 +161,7 @@ DWORD WINAPI CPictureExWnd::AnimationThread(void* parameter) {
   // under the image lock: the window releases what the thread uses under
   // that lock, after stopping the run.
   {
-    std::lock_guard<std::mutex> lock(*own.imageLock);
+    std::lock_guard<SlimLock> lock(*own.imageLock);
     if (own.stop) return 0;
     own.window->Animate(own);
   }
@@ -179,7 +179,7 @@ DWORD CPictureExWnd::FrameWaitMs(DWORD delay) {
 // Runs on the animation thread, entered and left with the image lock held;
 // the lock is let go only for the frame wait.
 void CPictureExWnd::Animate(AnimationRun& run) {
-  std::mutex& imageLock = *run.imageLock;
+  SlimLock& imageLock = *run.imageLock;
   HWND window = WindowHandle();
   // A restart after StopAnimation: the frame that was showing is disposed
   // of and then drawn again.
@@ -264,7 +264,7 @@ void CPictureExWnd::ReleaseImages() {
 
 void CPictureExWnd::Clear() {
   StopThread();
-  std::lock_guard<std::mutex> lock(*m_imageLock);
+  std::lock_guard<SlimLock> lock(*m_imageLock);
   m_singlePicture.Reset();
   m_frames.clear();
   ReleaseImages();
@@ -280,7 +280,7 @@ LRESULT CPictureExWnd::OnPaint() {
   if (!::GetUpdateRect(window, nullptr, FALSE)) return 0;
   PaintGuard paint(window);
   if (!paint.Dc()) return E_FAIL;
-  std::lock_guard<std::mutex> lock(*m_imageLock);
+  std::lock_guard<SlimLock> lock(*m_imageLock);
   if (m_memDC) ::BitBlt(paint.Dc(), 0, 0, m_width, m_height, m_memDC.Get(), 0, 0, SRCCOPY);
   return 0;
 }

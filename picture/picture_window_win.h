@@ -13,12 +13,13 @@
 
 #include <atomic>
 #include <memory>
-#include <mutex>
+#include <mutex>  // std::lock_guard
 #include <vector>
 
 #include "picture/gif_frames_win.h"
 #include "picture/gif_splitter.h"
 #include "platform/gdi.h"
+#include "platform/slim_lock.h"
 #include "platform/unique_handle.h"
 #include "platform/window.h"
 
@@ -67,7 +68,7 @@ class CPictureExWnd : public CWindowBase<CPictureExWnd>, private CGifSplitter {
     CPictureExWnd* window = nullptr;
     std::atomic<bool> stop{false};
     UniqueKernelHandle stopEvent;  // a duplicate of the window's event
-    std::shared_ptr<std::mutex> imageLock;
+    std::shared_ptr<SlimLock> imageLock;
   };
 
   static DWORD WINAPI AnimationThread(void* parameter);
@@ -107,5 +108,5 @@ class CPictureExWnd : public CWindowBase<CPictureExWnd>, private CGifSplitter {
   // Serialises the memory image and the save area between the animation
   // thread (a frame step) and this window's thread (paint, SetBackground,
   // release). Shared with the thread: see AnimationRun.
-  std::shared_ptr<std::mutex> m_imageLock = std::make_shared<std::mutex>();
+  std::shared_ptr<SlimLock> m_imageLock = std::make_shared<SlimLock>();
 };
