@@ -207,11 +207,3 @@ TEST(GifFrames, NoFrameFailsTheLoad) {
   EXPECT_TRUE(loaded.frames.empty());
   EXPECT_FALSE(loaded.singlePicture);
 }
-
-int wmain(int argc, wchar_t** argv) {
-  testing::InitGoogleTest(&argc, argv);
-  if (FAILED(OleInitialize(nullptr))) return 2;
-  const int result = RUN_ALL_TESTS();
-  OleUninitialize();
-  return result;
-}

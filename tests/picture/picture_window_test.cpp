@@ -249,11 +249,3 @@ TEST_F(PictureWindowTest, HundredsOfFramesLeakNoGdiObject) {
 }
 
 }  // namespace
-
-int wmain(int argc, wchar_t** argv) {
-  testing::InitGoogleTest(&argc, argv);
-  if (FAILED(OleInitialize(nullptr))) return 2;
-  const int result = RUN_ALL_TESTS();
-  OleUninitialize();
-  return result;
-}
