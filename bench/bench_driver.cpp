@@ -7,18 +7,23 @@
 //             of this program, against minimal_get doing the same one GET;
 //   download  "Yes" pressed to the installer saved and started, and the peak
 //             working set, against minimal_get saving the same body to a file;
+//   large     the same with a larger body, fewer times: whether the peak grows
+//             with the installer;
 //   wait      a copy waiting for its reminder, CPU time (the Linux scheduler's,
-//             read through Z:\proc) and working set over a while, against
-//             idle_window, a hidden window with a 90 s timer;
+//             read through Z:\proc), working set and private memory over a
+//             while, against idle_window, a hidden window with a 90 s timer;
 //   early     process start to the end of a quiet start with updates switched
 //             off, against same_imports, which maps the same DLLs and ends.
 //
 //   bench_driver OUT SERVER DOWNLOAD_BYTES RUNS DOWNLOAD_RUNS WAIT_SECONDS
+//                LARGE_BYTES LARGE_RUNS
 //
 // OUT gets one line per sample, "<figure> <program> <value>"; SERVER is the
-// base URL of bench/download_server.py, which serves DOWNLOAD_BYTES. Each
-// figure starts with one run of each program that is not counted. Exit code
-// 0 when every run ended as expected; otherwise 1 after a message.
+// base URL of bench/download_server.py, which serves each size at
+// SERVER/<bytes>/check. Each figure but "large" starts with one run of each
+// program that is not counted; "large" follows "download", which has warmed
+// the same code, server and folder. Exit code 0 when every run ended as
+// expected; otherwise 1 after a message.
 #include <winsock2.h>
 #include <windows.h>
 #include <psapi.h>
@@ -157,6 +162,18 @@ class LinuxProcess {
     } while (FindNextFileW(search.Get(), &found));
     if (threads.empty()) throw Failure("no scheduler statistics under " + Narrow(m_folder));
     return threads;
+  }
+
+  // A field of its smaps_rollup in bytes. Private_Clean + Private_Dirty is
+  // the memory only this process holds: unlike the working set it leaves out
+  // the pages that other processes map too, such as those of Wine's and the
+  // system's DLLs, which a user pays for once whatever runs.
+  double RollupBytes(const char* field) const {
+    const std::string rollup = FileBytes(m_folder + L"\\smaps_rollup");
+    const std::string name = std::string("\n") + field + ":";
+    const size_t at = rollup.find(name);
+    if (at == std::string::npos) throw Failure("no " + std::string(field) + " in smaps_rollup");
+    return std::strtod(rollup.c_str() + at + name.size(), nullptr) * 1024;  // given in kB
   }
 
  private:
@@ -366,21 +383,28 @@ void MeasureStartToGet(Figures& figures, Listener& listener, int runs) {
   }
 }
 
-void MeasureDownload(Figures& figures, const std::wstring& server, LONGLONG bytes, int runs) {
+// `figure` names the rows: <figure>_saved_ms, <figure>_started_ms and
+// <figure>_peak_bytes. With `warmUp`, one uncounted run of each comes first.
+void MeasureDownload(Figures& figures, const char* figure, const std::wstring& server,
+                     LONGLONG bytes, int runs, bool warmUp) {
   const std::wstring folder = InstallerFolder();
+  const std::wstring base = server + L"/" + std::to_wstring(bytes);
+  const std::string savedMs = std::string(figure) + "_saved_ms";
+  const std::string startedMs = std::string(figure) + "_started_ms";
+  const std::string peakBytes = std::string(figure) + "_peak_bytes";
   SHCreateDirectoryExW(nullptr, folder.c_str(), nullptr);
   const std::wstring log = TempPath(L"tavrin-bench-installer.log");
   const std::wstring saved = folder + L"\\minimal-get.bin";
   const std::wstring report = TempPath(L"tavrin-bench-minimal-get.txt");
-  const std::wstring minimal = Quoted(PathBesideMe(L"minimal_get.exe")) + L" " + server +
+  const std::wstring minimal = Quoted(PathBesideMe(L"minimal_get.exe")) + L" " + base +
                                L"/installer.exe " + Quoted(saved) + L" " + Quoted(report);
-  for (int run = -1; run < runs; ++run) {
-    Progress("download", run, runs);
+  for (int run = warmUp ? -1 : 0; run < runs; ++run) {
+    Progress(figure, run, runs);
     ClearProgramState();
     DeleteMatching(folder, L"*");
     DeleteFileW(log.c_str());
     {
-      Measured program(ProgramCommand(L"\"\" " + server + L"/check 0"),
+      Measured program(ProgramCommand(L"\"\" " + base + L"/check 0"),
                        {L"TAVRIN_TEST_INSTALLER_LOG=" + log,
                         std::wstring(L"TAVRIN_TEST_INSTALLER_HOLD_MS=") + kInstallerHoldMs});
       const HWND dialog = WaitForShownDialog(program.Id(), kStartMs);
@@ -397,9 +421,9 @@ void MeasureDownload(Figures& figures, const std::wstring& server, LONGLONG byte
       const SIZE_T peak = program.Memory().PeakWorkingSetSize;
       program.End(0, kStartMs);  // the stand-in installer ends with 0
       if (run >= 0) {
-        figures.Add("download_saved_ms", "updater", MsBetween(yes, installerSaved));
-        figures.Add("download_started_ms", "updater", MsBetween(yes, installerStarted));
-        figures.Add("download_peak_bytes", "updater", static_cast<double>(peak));
+        figures.Add(savedMs.c_str(), "updater", MsBetween(yes, installerSaved));
+        figures.Add(startedMs.c_str(), "updater", MsBetween(yes, installerStarted));
+        figures.Add(peakBytes.c_str(), "updater", static_cast<double>(peak));
       }
     }
     {
@@ -414,8 +438,8 @@ void MeasureDownload(Figures& figures, const std::wstring& server, LONGLONG byte
       if (file) std::fclose(file);
       if (!read) throw Failure("no report from minimal_get");
       if (run >= 0) {
-        figures.Add("download_saved_ms", "minimal_get", ms);
-        figures.Add("download_peak_bytes", "minimal_get", static_cast<double>(peak));
+        figures.Add(savedMs.c_str(), "minimal_get", ms);
+        figures.Add(peakBytes.c_str(), "minimal_get", static_cast<double>(peak));
       }
     }
   }
@@ -474,6 +498,12 @@ void MeasureWaiting(Figures& figures, Listener& listener, DWORD waitSeconds) {
               static_cast<double>(idleAfter.WorkingSetSize) - static_cast<double>(idleBefore));
   figures.Add("wait_peak_bytes", "updater", static_cast<double>(copyAfter.PeakWorkingSetSize));
   figures.Add("wait_peak_bytes", "idle_window", static_cast<double>(idleAfter.PeakWorkingSetSize));
+  for (const auto& [name, process] :
+       {std::make_pair("updater", &copyLinux), std::make_pair("idle_window", &idleLinux)}) {
+    const double dirty = process->RollupBytes("Private_Dirty");
+    figures.Add("wait_private_bytes", name, process->RollupBytes("Private_Clean") + dirty);
+    figures.Add("wait_private_dirty_bytes", name, dirty);
+  }
 
   PostMessageW(copyWindow, WM_CLOSE, 0, 0);
   PostMessageW(idleWindow, WM_CLOSE, 0, 0);
@@ -503,9 +533,10 @@ void MeasureEarlyExit(Figures& figures, Listener& listener, int runs) {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-  if (argc != 7) {
+  if (argc != 9) {
     std::fprintf(stderr,
-                 "usage: bench_driver OUT SERVER DOWNLOAD_BYTES RUNS DOWNLOAD_RUNS WAIT_SECONDS\n");
+                 "usage: bench_driver OUT SERVER DOWNLOAD_BYTES RUNS DOWNLOAD_RUNS WAIT_SECONDS"
+                 " LARGE_BYTES LARGE_RUNS\n");
     return 2;
   }
   WSADATA winsock;
@@ -516,10 +547,13 @@ int wmain(int argc, wchar_t** argv) {
     const LONGLONG bytes = _wtoi64(argv[3]);
     const int runs = _wtoi(argv[4]), downloadRuns = _wtoi(argv[5]);
     const DWORD waitSeconds = static_cast<DWORD>(_wtoi(argv[6]));
+    const LONGLONG largeBytes = _wtoi64(argv[7]);
+    const int largeRuns = _wtoi(argv[8]);
     Listener listener;
     MeasureEarlyExit(figures, listener, runs);
     MeasureStartToGet(figures, listener, runs);
-    MeasureDownload(figures, server, bytes, downloadRuns);
+    MeasureDownload(figures, "download", server, bytes, downloadRuns, true);
+    MeasureDownload(figures, "large", server, largeBytes, largeRuns, false);
     MeasureWaiting(figures, listener, waitSeconds);
   } catch (const Failure& failure) {
     ClearProgramState();

@@ -1,11 +1,13 @@
 #!/usr/bin/env python3
-"""The update server of the download benchmark, on the loopback.
+"""The update server of the download benchmarks, on the loopback.
 
-  GET /check          302 to /installer.exe (the offer)
-  GET /installer.exe  200 with Content-Length: the installer's bytes, padded
-                      with zeros to --size bytes (a program runs with bytes
-                      appended to it), from memory, on every request
+  GET /<bytes>/check          302 to /<bytes>/installer.exe (the offer)
+  GET /<bytes>/installer.exe  200 with Content-Length: the installer's bytes,
+                              padded with zeros to <bytes> (a program runs
+                              with bytes appended to it), on every request
 
+for each <bytes> given with --size. The zeros are sent from one small block,
+so that a large body costs the host no memory beside the programs measured.
 Writes "PORT=<port>" to --ready-file once it listens; ends on SIGTERM.
 """
 
@@ -15,17 +17,19 @@ import signal
 import threading
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 
+ZEROS = memoryview(bytes(1024 * 1024))
+
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--installer", required=True)
-    parser.add_argument("--size", type=int, required=True)
+    parser.add_argument("--size", type=int, action="append", required=True)
     parser.add_argument("--ready-file", required=True)
     args = parser.parse_args()
 
     with open(args.installer, "rb") as f:
         program = f.read()
-    body = memoryview(program + bytes(max(0, args.size - len(program))))
+    sizes = {str(size): max(size, len(program)) for size in args.size}
 
     class Handler(BaseHTTPRequestHandler):
         protocol_version = "HTTP/1.1"
@@ -34,22 +38,30 @@ def main():
             pass
 
         def do_GET(self):
-            if self.path == "/check":
+            _, size, name = (self.path.split("/") + ["", ""])[:3]
+            length = None
+            if size in sizes and name == "check":
                 self.send_response(302)
-                self.send_header("Location", "/installer.exe")
+                self.send_header("Location", f"/{size}/installer.exe")
                 self.send_header("Content-Length", "0")
-            elif self.path == "/installer.exe":
+            elif size in sizes and name == "installer.exe":
+                length = sizes[size]
                 self.send_response(200)
                 self.send_header("Content-Type", "application/octet-stream")
-                self.send_header("Content-Length", str(len(body)))
+                self.send_header("Content-Length", str(length))
             else:
                 self.send_response(404)
                 self.send_header("Content-Length", "0")
             self.send_header("Connection", "close")
             self.end_headers()
             self.close_connection = True
-            if self.path == "/installer.exe":
-                self.wfile.write(body)
+            if length is not None:
+                self.wfile.write(program)
+                left = length - len(program)
+                while left > 0:
+                    piece = min(left, len(ZEROS))
+                    self.wfile.write(ZEROS[:piece])
+                    left -= piece
 
     class Server(ThreadingHTTPServer):
         daemon_threads = True

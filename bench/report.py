@@ -69,6 +69,8 @@ def main():
         f"same_imports only: {', '.join(only_reference) or 'none'})")
     runs = len(r.samples["get_ms", "updater"])
     downloads = len(r.samples["download_saved_ms", "updater"])
+    large = len(r.samples["large_saved_ms", "updater"])
+    mib, large_mib = info["download_mib"], info["large_mib"]
 
     text = f"""# Benchmark figures
 
@@ -88,24 +90,30 @@ highest run.
 | Host side | {info['tools']} |
 | Build | {info['build']} |
 | Program | `{info['program']}`, {info['program_bytes']} bytes |
-| Runs | {runs} starts of each program per start figure (after one uncounted start of each), {downloads} downloads of each (after one uncounted), one wait of {info['wait_seconds']} s |
+| Runs | {runs} starts of each program per start figure (after one uncounted start of each), {downloads} downloads of {mib} MiB by each (after one uncounted), {large} of {large_mib} MiB by each (right after those, none uncounted), one wait of {info['wait_seconds']} s |
 
 ## Ratios
 
 | Figure | Updater | Reference | Ratio |
 |---|---|---|---|
 | Start to the check's GET arriving, ms | {r.cell('get_ms', 'updater')} | {r.cell('get_ms', 'minimal_get')} `minimal_get` | {r.ratio('get_ms', 'updater', 'minimal_get')} |
-| 64 MiB download, "Yes" to the installer saved, ms | {r.cell('download_saved_ms', 'updater')} | {r.cell('download_saved_ms', 'minimal_get')} `minimal_get` | {r.ratio('download_saved_ms', 'updater', 'minimal_get')} |
+| {mib} MiB download, "Yes" to the installer saved, ms | {r.cell('download_saved_ms', 'updater')} | {r.cell('download_saved_ms', 'minimal_get')} `minimal_get` | {r.ratio('download_saved_ms', 'updater', 'minimal_get')} |
 | the same against curl (native) | | {r.cell('download_saved_ms', 'curl')} curl | {r.ratio('download_saved_ms', 'updater', 'curl')} |
-| 64 MiB download, peak resident memory, MiB | {r.cell('download_peak_bytes', 'updater', MIB, 1)} | {r.cell('download_peak_bytes', 'minimal_get', MIB, 1)} `minimal_get` | {r.ratio('download_peak_bytes', 'updater', 'minimal_get')} |
+| {mib} MiB download, peak resident memory, MiB | {r.cell('download_peak_bytes', 'updater', MIB, 1)} | {r.cell('download_peak_bytes', 'minimal_get', MIB, 1)} `minimal_get` | {r.ratio('download_peak_bytes', 'updater', 'minimal_get')} |
 | the same against curl (native) | | {r.cell('download_peak_bytes', 'curl', MIB, 1)} curl | {r.ratio('download_peak_bytes', 'updater', 'curl')} |
+| {large_mib} MiB download, "Yes" to the installer saved, ms | {r.cell('large_saved_ms', 'updater')} | {r.cell('large_saved_ms', 'minimal_get')} `minimal_get` | {r.ratio('large_saved_ms', 'updater', 'minimal_get')} |
+| {large_mib} MiB download, peak resident memory, MiB | {r.cell('large_peak_bytes', 'updater', MIB, 1)} | {r.cell('large_peak_bytes', 'minimal_get', MIB, 1)} `minimal_get` | {r.ratio('large_peak_bytes', 'updater', 'minimal_get')} |
 | Waiting copy, CPU time over {info['wait_seconds']} s, ms | {r.cell('wait_cpu_ms', 'updater', digits=3)} | {r.cell('wait_cpu_ms', 'idle_window', digits=3)} `idle_window` | {r.ratio('wait_cpu_ms', 'updater', 'idle_window')} |
 | Waiting copy, resident memory at the end, MiB | {r.cell('wait_rss_bytes', 'updater', MIB, 1)} | {r.cell('wait_rss_bytes', 'idle_window', MIB, 1)} `idle_window` | {r.ratio('wait_rss_bytes', 'updater', 'idle_window')} |
+| Waiting copy, private memory at the end, MiB | {r.cell('wait_private_bytes', 'updater', MIB, 1)} | {r.cell('wait_private_bytes', 'idle_window', MIB, 1)} `idle_window` | {r.ratio('wait_private_bytes', 'updater', 'idle_window')} |
 | Waiting copy, resident memory gained over {info['wait_seconds']} s, KiB | {r.cell('wait_rss_growth_bytes', 'updater', 1024)} | {r.cell('wait_rss_growth_bytes', 'idle_window', 1024)} `idle_window` | {r.ratio('wait_rss_growth_bytes', 'updater', 'idle_window')} |
 | Start that ends at once (`/p`, updates off), ms | {r.cell('early_ms', 'updater')} | {r.cell('early_ms', 'same_imports')} `same_imports` | {r.ratio('early_ms', 'updater', 'same_imports')} |
 
 Also measured: "Yes" to the stand-in installer started, {r.cell('download_started_ms', 'updater')} ms
-(the saving above plus the launch of a new Wine process). The waiting copy's
+for {mib} MiB and {r.cell('large_started_ms', 'updater')} ms for {large_mib} MiB (the saving above plus
+the launch of a new Wine process). Of the waiting copy's private memory,
+{r.cell('wait_private_dirty_bytes', 'updater', MIB, 1)} MiB was `Private_Dirty`, of `idle_window`'s
+{r.cell('wait_private_dirty_bytes', 'idle_window', MIB, 1)} MiB. The waiting copy's
 peak resident memory was {r.cell('wait_peak_bytes', 'updater', MIB, 1)} MiB, `idle_window`'s
 {r.cell('wait_peak_bytes', 'idle_window', MIB, 1)} MiB; the CPU time each had used from its start to
 the beginning of the measured stretch, {r.cell('wait_cpu_before_ms', 'updater', digits=1)} ms and
@@ -127,16 +135,24 @@ read alike, so no interval mixes Wine's clock with the host's. Its references:
   with 1. The reference, `bench/minimal_get.cpp`, makes the same one GET with
   the same WinInet calls and flags and nothing else.
 - **Download.** `bench/download_server.py` (Python, on the host's loopback)
-  answers `/check` with a 302 and `/installer.exe` with 64 MiB: the tests'
-  stand-in installer padded with zeros, with a Content-Length. The driver
+  answers `/<bytes>/check` with a 302 and `/<bytes>/installer.exe` with that
+  many bytes: the tests' stand-in installer padded with zeros, with a
+  Content-Length. The zeros come from one 1 MiB block, so the server holds
+  no body in memory beside the programs measured. The driver
   starts the updater, waits for the offer, presses "Yes" (`BN_CLICKED`, as the
   tests' dialog driver does) and polls every 2 ms for the renamed installer
   file in `%USERPROFILE%\\tavrin\\brenlo` (its size is checked), then for the
   installer's record of its start. `minimal_get` saves the same body to a file
   in that folder in 64 KiB pieces and times itself from its entry point to
   the file closed; curl (`curl -s -o FILE`, native, in the build tree's file
-  system) reports `time_total`. The updater reads the whole body into memory
-  before it writes it; the others write as they read.
+  system) reports `time_total`. `minimal_get` and curl write as they read,
+  so their peak does not depend on the body's size.
+- **The larger download** is the same with {large_mib} MiB, {large} times for each
+  program, alternately, right after the {mib} MiB ones (which warm up the same
+  code, server and folder), against `minimal_get` only. A program that holds
+  the whole body in memory shows it here: its peak grows with the body, by
+  about {int(large_mib) - int(mib)} MiB, and its ratio with it; a program that writes
+  through a fixed buffer keeps the peak of the {mib} MiB download.
 - **Peak memory** is the peak working set that Wine reports: for another
   process, `GetProcessMemoryInfo` gives `PeakWorkingSetSize`, which Wine reads
   from the kernel's VmHWM of that process (checked against `/proc` while
@@ -156,7 +172,15 @@ read alike, so no interval mixes Wine's clock with the host's. Its references:
   give the CPU time of another process: its `GetProcessTimes` answers, for
   any process, with the caller's own times. The driver checks that the copy
   still runs, stays hidden and sent no request. Neither 90 s timer fires
-  within the stretch.
+  within the stretch. At the end it also reads each process's private
+  memory: `Private_Clean` + `Private_Dirty` of `/proc/PID/smaps_rollup` of
+  its Wine process, the pages no other process maps. The working set also
+  counts the pages of Wine and of the system DLLs that every Wine process
+  shares; a user pays for those once, whatever else runs, so the private
+  figure is what one more waiting copy costs. `Private_Clean` counts file
+  pages that no other process maps at that moment, so it moves with the
+  other Wine programs running on the machine; `Private_Dirty` (given
+  below the table) is the steadier part.
 - **Start that ends at once.** With `md_cu_disable` 1, `/p "" URL 0` ends with
   0 before any window or request; the interval runs from `CreateProcess` to the
   process's end. The reference, `bench/same_imports.cpp`, imports one function
