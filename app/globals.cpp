@@ -1,6 +1,6 @@
 #include "app/globals.h"
 
-int g_forceCheck = 0;
+std::atomic<int> g_forceCheck{0};
 LANGID g_forcedLangId = 0;
 HANDLE g_instanceMutex = nullptr;
 

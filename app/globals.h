@@ -3,9 +3,11 @@
 
 #include <windows.h>
 
+#include <atomic>
+
 // The check was asked for explicitly (/f or the update-now message). Written
 // on the main thread only, and only ever from 0 to 1; read by the check thread.
-extern int g_forceCheck;
+extern std::atomic<int> g_forceCheck;
 // Language forced for every text by the machine, or 0.
 extern LANGID g_forcedLangId;
 // The single-instance mutex; closed at the end of the process, or earlier,

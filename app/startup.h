@@ -16,7 +16,7 @@ using ArgumentVector = UniqueLocal<LPWSTR*>;
 
 // What the dialog is constructed with.
 struct DialogParameters {
-  std::string checkUrl;  // narrow, in the thread's ANSI code page
+  std::wstring checkUrl;  // as the command line gave it, trimmed
   int pinCertificate = 0;
 };
 

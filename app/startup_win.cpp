@@ -89,8 +89,7 @@ bool TakeInstanceMutex() {
 DialogParameters DialogParametersFrom(const std::vector<std::wstring>& args,
                                       const OptionScan& scan) {
   DialogParameters parameters;
-  if (const std::wstring* url = Positional(args, scan, 2))
-    parameters.checkUrl = ToNarrow(TrimSpaces(*url));
+  if (const std::wstring* url = Positional(args, scan, 2)) parameters.checkUrl = TrimSpaces(*url);
   parameters.pinCertificate = PinSwitchOn(Positional(args, scan, 3)) ? 1 : 0;
   return parameters;
 }

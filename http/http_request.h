@@ -16,10 +16,27 @@ struct HttpResponse {
   // For 200, the URL-path text of the request (path and query); for 302, the
   // absolute redirect target.
   const char* url;
-  // Body bytes at `data`; 0 for 302.
+  // Body bytes of a 200 (at `data`, or handed to the body sink); 0 for 302.
   DWORD length;
-  // The body, or null for 302. Freed by the request when OnResponse returns.
+  // The body, or null for 302 and for a body handed to a sink. Freed by the
+  // request when OnResponse returns.
   const void* data;
+};
+
+// Takes the body of a 200 as it arrives, in pieces, instead of one block in
+// memory: how an installer of any size is saved. Called on the thread of
+// Send, before OnResponse; OnResponse(200) follows only when exactly
+// Content-Length bytes were taken, and otherwise OnError(ReadFailed) does.
+class IHttpBodySink {
+ public:
+  // Before the first byte, with the Content-Length. False refuses the body:
+  // nothing is read, and the sink has no error of the request's to report.
+  virtual bool BeginBody(DWORD length) = 0;
+  // The next `size` bytes (never empty). False stops the read.
+  virtual bool TakeBody(const void* data, DWORD size) = 0;
+
+ protected:
+  ~IHttpBodySink() = default;
 };
 
 // The codes handed to OnError, with what `detail` carries for each.
@@ -31,7 +48,8 @@ enum HttpError : int {
   CertificateMismatch = 5,  // pin in force, no chain or no copy of the pin in it; 0
   QueryInfoFailed = 6,      // status, Content-Length of a 200 or Location of a 302/303
   // The body could not be read (last error), ended before its Content-Length
-  // (ERROR_HANDLE_EOF), or no block can hold it (ERROR_NOT_ENOUGH_MEMORY).
+  // (ERROR_HANDLE_EOF), no block can hold it (ERROR_NOT_ENOUGH_MEMORY), or
+  // the body sink refused or stopped it (ERROR_CANCELLED).
   ReadFailed = 7,
   UnexpectedStatus = 8,  // any status but 200, 302, 303; the status as a number
 };
@@ -73,6 +91,13 @@ class HttpRequest {
   // ignored.
   void SetLastInstalledUpdate(const char* value);
 
+  // From now on the body of a 200 goes to `sink` (not owned; it must outlive
+  // every Send) as it arrives, through a buffer of kBodyPieceSize bytes, and
+  // OnResponse(200) gets no data; the platform keeps no copy of it in its
+  // cache either. Without a sink the body is delivered as one block.
+  void SetBodySink(IHttpBodySink* sink) noexcept { m_bodySink = sink; }
+  static constexpr DWORD kBodyPieceSize = 64 * 1024;
+
   // One complete attempt; ends in exactly one OnResponse or OnError. Returns
   // what OnResponse returned, or 0 when it was not called. May be called
   // again: each call opens and closes its own handles.
@@ -84,9 +109,13 @@ class HttpRequest {
   // outcome and returns Send's result. The handles are closed by the caller.
   int Exchange(HINTERNET hRequest, const std::string& serverName);
   int DeliverBody(HINTERNET hRequest);
+  // Reads `length` bytes of body into `sink`; false with `error` set when the
+  // read failed, the body ended early or the sink stopped it.
+  bool ReadBody(HINTERNET hRequest, DWORD length, IHttpBodySink& sink, DWORD& error);
   int DeliverLocation(HINTERNET hRequest, const std::string& serverName);
 
-  IHttpCallback* m_callback;  // not owned
+  IHttpCallback* m_callback;            // not owned
+  IHttpBodySink* m_bodySink = nullptr;  // not owned; null: one block
   URL_COMPONENTSA m_urlParts;
   HeaderMap m_headers;
   bool m_certificateLoaded = false;

@@ -23,6 +23,9 @@ constexpr DWORD kLocationCapacity = 10240;
 // platform's read succeeded, but the data ran out.
 constexpr DWORD kBodyCutShort = ERROR_HANDLE_EOF;
 
+// What a body sink that refused or stopped the body is reported with.
+constexpr DWORD kSinkStopped = ERROR_CANCELLED;
+
 // A zero-filled block from the process heap, freed when the owner goes.
 struct HeapTraits {
   using Type = void*;
@@ -30,6 +33,30 @@ struct HeapTraits {
   static void Close(Type block) noexcept { HeapFree(GetProcessHeap(), 0, block); }
 };
 using UniqueHeapBlock = UniqueHandle<HeapTraits>;
+
+// The body in one block of the process heap, sized by the Content-Length:
+// what a request without a sink of its caller's delivers.
+class BlockSink : public IHttpBodySink {
+ public:
+  bool BeginBody(DWORD length) override {
+    m_block.Reset(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, length));
+    m_size = length;
+    return m_block.IsValid();
+  }
+  bool TakeBody(const void* data, DWORD size) override {
+    if (size > m_size - m_filled) return false;
+    memcpy(static_cast<BYTE*>(m_block.Get()) + m_filled, data, size);
+    m_filled += size;
+    return true;
+  }
+  const void* Data() const noexcept { return m_block.Get(); }
+  void Release() noexcept { m_block.Reset(); }
+
+ private:
+  UniqueHeapBlock m_block;
+  DWORD m_size = 0;
+  DWORD m_filled = 0;
+};
 
 // A component of the cracked URL as its own string. The parser hands out
 // pointers into the URL text with a length, not terminated strings.
@@ -115,7 +142,10 @@ int HttpRequest::Send() {
   const char* object = m_urlParts.lpszUrlPath != nullptr && *m_urlParts.lpszUrlPath != '\0'
                            ? m_urlParts.lpszUrlPath
                            : "/";
-  const DWORD flags = kRequestFlags | (IsSecure() ? INTERNET_FLAG_SECURE : 0);
+  // A body that goes to a sink is an installer: the platform's cache would
+  // keep a second copy of it in the user's profile.
+  const DWORD flags = kRequestFlags | (IsSecure() ? INTERNET_FLAG_SECURE : 0) |
+                      (m_bodySink != nullptr ? INTERNET_FLAG_NO_CACHE_WRITE : 0);
   const UniqueInternetHandle hRequest(
       HttpOpenRequestA(hConnection.Get(), "GET", object, nullptr, nullptr, nullptr, flags, 0));
   if (!hRequest) {
@@ -184,38 +214,57 @@ int HttpRequest::DeliverBody(HINTERNET hRequest) {
     m_callback->OnError(ReadFailed, ERROR_NOT_ENOUGH_MEMORY);
     return 0;
   }
-  // HeapAlloc does not set the last error when it fails.
-  UniqueHeapBlock body(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, length));
-  if (!body) {
-    m_callback->OnError(ReadFailed, ERROR_NOT_ENOUGH_MEMORY);
+
+  BlockSink block;
+  IHttpBodySink& sink = m_bodySink != nullptr ? *m_bodySink : block;
+  if (!sink.BeginBody(length)) {
+    // HeapAlloc does not set the last error when it fails.
+    m_callback->OnError(ReadFailed, &sink == &block ? ERROR_NOT_ENOUGH_MEMORY : kSinkStopped);
     return 0;
   }
-
-  // One read may return less than asked for; read until the Content-Length
-  // is reached, and never beyond it. A body that ends early is a failure: a
-  // truncated installer must never be delivered as a whole one.
-  auto* bytes = static_cast<BYTE*>(body.Get());
-  DWORD total = 0;
-  while (total < length) {
-    DWORD read = 0;
-    if (!InternetReadFile(hRequest, bytes + total, length - total, &read)) {
-      const DWORD error = GetLastError();
-      body.Reset();
-      m_callback->OnError(ReadFailed, error);
-      return 0;
-    }
-    if (read == 0) break;
-    total += read;
-  }
-  if (total < length) {
-    body.Reset();
-    m_callback->OnError(ReadFailed, kBodyCutShort);
+  DWORD error = 0;
+  if (!ReadBody(hRequest, length, sink, error)) {
+    block.Release();
+    m_callback->OnError(ReadFailed, error);
     return 0;
   }
 
   const HttpResponse response = {m_urlParts.lpszUrlPath != nullptr ? m_urlParts.lpszUrlPath : "",
-                                 total, body.Get()};
+                                 length, block.Data()};
   return m_callback->OnResponse(200, &response);
+}
+
+bool HttpRequest::ReadBody(HINTERNET hRequest, DWORD length, IHttpBodySink& sink, DWORD& error) {
+  // A fixed piece at a time, whatever the length, and released before the
+  // callback: nothing of the body stays in memory while an installer runs.
+  const DWORD pieceSize = length < kBodyPieceSize ? length : kBodyPieceSize;
+  const UniqueHeapBlock piece(pieceSize != 0 ? HeapAlloc(GetProcessHeap(), 0, pieceSize) : nullptr);
+  if (pieceSize != 0 && !piece) {
+    error = ERROR_NOT_ENOUGH_MEMORY;
+    return false;
+  }
+  // One read may return less than asked for; read until the Content-Length
+  // is reached, and never beyond it. A body that ends early is a failure: a
+  // truncated installer must never be delivered as a whole one.
+  DWORD total = 0;
+  while (total < length) {
+    const DWORD wanted = length - total < pieceSize ? length - total : pieceSize;
+    DWORD read = 0;
+    if (!InternetReadFile(hRequest, piece.Get(), wanted, &read)) {
+      error = GetLastError();
+      return false;
+    }
+    if (read == 0) {
+      error = kBodyCutShort;
+      return false;
+    }
+    if (!sink.TakeBody(piece.Get(), read)) {
+      error = kSinkStopped;
+      return false;
+    }
+    total += read;
+  }
+  return true;
 }
 
 int HttpRequest::DeliverLocation(HINTERNET hRequest, const std::string& serverName) {

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <cwchar>
 #include <ctime>
 #include <new>
 #include <vector>
@@ -14,6 +15,7 @@ namespace {
 
 const char kRunKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run";
 const char kRunValueName[] = "tavrin-brenlo";
+const wchar_t kRunValueNameW[] = L"tavrin-brenlo";
 
 // Opens `path` under `hive`, creating it where the process may: a read in the
 // user's hive therefore leaves an empty key behind, and a read of a missing
@@ -77,11 +79,13 @@ BOOL WriteSetting(const char* name, DWORD type, const void* data, DWORD size) {
          ERROR_SUCCESS;
 }
 
-BOOL SetRunValue(const char* command) {
+BOOL SetRunValue(const wchar_t* command) {
   const UniqueRegKey key = OpenOrCreate(HKEY_CURRENT_USER, kRunKey, KEY_READ | KEY_WRITE);
   if (!key) return FALSE;
-  const DWORD size = static_cast<DWORD>(std::strlen(command) + 1);
-  return ::RegSetValueExA(key.Get(), kRunValueName, 0, REG_SZ,
+  // Wide: the copy's path and the URL may hold letters that no ANSI code
+  // page has, and the logon starts the command as it is stored.
+  const DWORD size = static_cast<DWORD>((std::wcslen(command) + 1) * sizeof(wchar_t));
+  return ::RegSetValueExW(key.Get(), kRunValueNameW, 0, REG_SZ,
                           reinterpret_cast<const BYTE*>(command), size) == ERROR_SUCCESS;
 }
 

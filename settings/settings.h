@@ -29,7 +29,7 @@ BOOL WriteSetting(const char* name, DWORD type, const void* data, DWORD size);
 
 // Writes `command` (NUL-terminated, terminator stored) as the REG_SZ value
 // "tavrin-brenlo" under the current user's Run key.
-BOOL SetRunValue(const char* command);
+BOOL SetRunValue(const wchar_t* command);
 
 // Deletes "tavrin-brenlo" under the current user's Run key; false when absent.
 BOOL DeleteRunValue();

@@ -16,6 +16,8 @@ std::wstring LoadText(unsigned id);
 // non-empty entry for `id`; false otherwise, leaving `text` unchanged.
 bool LoadTextForLanguage(LANGID language, unsigned id, std::wstring& text);
 
-// `text` in the thread's ANSI code page; characters it cannot hold become the
-// code page's default character; empty when the conversion fails.
+// `text` in the system's ANSI code page, the one the platform's narrow ("A")
+// functions read. Empty when `text` cannot be held there exactly: a character
+// the code page lacks is never replaced by a look-alike or a default
+// character, since such a path or URL would name something else.
 std::string ToNarrow(const std::wstring& text);

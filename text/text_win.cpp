@@ -37,13 +37,21 @@ std::wstring LoadText(unsigned id) {
 }
 
 std::string ToNarrow(const std::wstring& text) {
+  // With a UTF-8 system code page every character fits, and the platform
+  // refuses the flags and the used-default flag for it; only unpaired
+  // surrogates cannot be converted there.
+  const bool utf8 = ::GetACP() == CP_UTF8;
+  const DWORD flags = utf8 ? WC_ERR_INVALID_CHARS : WC_NO_BEST_FIT_CHARS;
+  BOOL usedDefault = FALSE;
+  BOOL* const usedDefaultOut = utf8 ? nullptr : &usedDefault;
   // Converted as a terminated string, so a NUL inside `text` ends the result.
   const int length =
-      ::WideCharToMultiByte(CP_THREAD_ACP, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
-  if (length <= 0) return std::string();
+      ::WideCharToMultiByte(CP_ACP, flags, text.c_str(), -1, nullptr, 0, nullptr, usedDefaultOut);
+  if (length <= 0 || usedDefault) return std::string();
   std::string narrow(static_cast<std::size_t>(length), '\0');
-  if (::WideCharToMultiByte(CP_THREAD_ACP, 0, text.c_str(), -1, &narrow[0], length, nullptr,
-                            nullptr) != length) {
+  if (::WideCharToMultiByte(CP_ACP, flags, text.c_str(), -1, &narrow[0], length, nullptr,
+                            usedDefaultOut) != length ||
+      usedDefault) {
     return std::string();
   }
   narrow.resize(static_cast<std::size_t>(length) - 1);

@@ -1,11 +1,20 @@
 #include "workflow/autostart_command.h"
 
-std::string QuoteArgument(const std::string& argument) {
-  std::string quoted;
+namespace {
+
+// An ASCII literal in the character type of `String`.
+template <class String, std::size_t N>
+String Literal(const char (&text)[N]) {
+  return String(text, text + N - 1);
+}
+
+template <class String>
+String Quoted(const String& argument) {
+  String quoted;
   quoted.reserve(argument.size() + 2);
   quoted += '"';
   std::size_t backslashes = 0;
-  for (const char c : argument) {
+  for (const auto c : argument) {
     if (c == '\\') {
       ++backslashes;
     } else if (c == '"') {
@@ -23,26 +32,47 @@ std::string QuoteArgument(const std::string& argument) {
   return quoted;
 }
 
-namespace {
-
 // The three fields after the program: the empty placeholder, the URL and the
 // pin switch, in the layout the entry point reads.
-std::string Fields(const std::string& checkUrl, bool pinCertificate) {
-  return "\"\" " + QuoteArgument(checkUrl) + (pinCertificate ? " \"1\"" : " \"0\"");
+template <class String>
+String Fields(const String& checkUrl, bool pinCertificate) {
+  return Literal<String>("\"\" ") + Quoted(checkUrl) +
+         (pinCertificate ? Literal<String>(" \"1\"") : Literal<String>(" \"0\""));
+}
+
+template <class String>
+String Relaunch(const String& checkUrl, bool pinCertificate) {
+  String parameters = Fields(checkUrl, pinCertificate);
+  if (parameters.size() > kMaxCommandLine - kProgramFieldRoom) return String();
+  return parameters;
+}
+
+template <class String>
+String Autostart(const String& copyPath, const String& checkUrl, bool pinCertificate) {
+  if (copyPath.empty() || copyPath.find('"') != String::npos) return String();
+  String command =
+      Literal<String>("\"") + copyPath + Literal<String>("\" ") + Fields(checkUrl, pinCertificate);
+  if (command.size() > kMaxCommandLine) return String();
+  return command;
 }
 
 }  // namespace
 
-std::string RelaunchParameters(const std::string& checkUrl, bool pinCertificate) {
-  std::string parameters = Fields(checkUrl, pinCertificate);
-  if (parameters.size() > kMaxCommandLine - kProgramFieldRoom) return std::string();
-  return parameters;
-}
+std::string QuoteArgument(const std::string& argument) { return Quoted(argument); }
+std::wstring QuoteArgument(const std::wstring& argument) { return Quoted(argument); }
 
 std::string AutostartCommand(const std::string& copyPath, const std::string& checkUrl,
                              bool pinCertificate) {
-  if (copyPath.empty() || copyPath.find('"') != std::string::npos) return std::string();
-  std::string command = "\"" + copyPath + "\" " + Fields(checkUrl, pinCertificate);
-  if (command.size() > kMaxCommandLine) return std::string();
-  return command;
+  return Autostart(copyPath, checkUrl, pinCertificate);
+}
+std::wstring AutostartCommand(const std::wstring& copyPath, const std::wstring& checkUrl,
+                              bool pinCertificate) {
+  return Autostart(copyPath, checkUrl, pinCertificate);
+}
+
+std::string RelaunchParameters(const std::string& checkUrl, bool pinCertificate) {
+  return Relaunch(checkUrl, pinCertificate);
+}
+std::wstring RelaunchParameters(const std::wstring& checkUrl, bool pinCertificate) {
+  return Relaunch(checkUrl, pinCertificate);
 }

@@ -32,6 +32,22 @@ std::string InstallerName(std::string_view temporaryName) {
   return name;
 }
 
+std::wstring InstallerName(std::wstring_view temporaryName) {
+  std::wstring name(temporaryName);
+  name.append(kInstallerSuffix.begin(), kInstallerSuffix.end());
+  return name;
+}
+
+bool IsInstallerFileName(std::wstring_view fileName) {
+  // Our names are ASCII; any other letter makes it somebody else's.
+  std::string narrow;
+  for (const wchar_t c : fileName) {
+    if (c <= 0 || c > 0x7F) return false;
+    narrow += static_cast<char>(c);
+  }
+  return IsInstallerFileName(narrow);
+}
+
 bool IsInstallerFileName(std::string_view fileName) {
   if (!TakePrefix(fileName, std::string_view(kInstallerTempPrefix, 3))) return false;
   size_t digits = 0;

@@ -12,9 +12,11 @@ inline constexpr char kInstallerTempPrefix[] = "dexo";
 // The temporary name with "-middleware.exe" appended: the platform starts a
 // file as a program by its extension.
 std::string InstallerName(std::string_view temporaryName);
+std::wstring InstallerName(std::wstring_view temporaryName);
 
 // True for a file name that a download of ours makes: "dex", one to four
 // hexadecimal digits, ".tmp", and optionally "-middleware.exe", compared
 // without regard to case as the file system does. Anything else in the
 // folder is somebody else's.
 bool IsInstallerFileName(std::string_view fileName);
+bool IsInstallerFileName(std::wstring_view fileName);

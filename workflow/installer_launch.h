@@ -1,6 +1,6 @@
-// Starting the downloaded installer, on the check thread. The platform's
-// process start is passed in: the one seam through which a test can answer
-// "elevation required", which no real launch under test produces.
+// The downloaded installer on disk and its start, on the check thread. The
+// platform's process start is passed in: the one seam through which a test
+// can answer "elevation required", which no real launch under test produces.
 #pragma once
 
 #include <windows.h>
@@ -8,22 +8,61 @@
 
 #include <string>
 
+#include "http/http_request.h"
 #include "platform/unique_handle.h"
 
-using ShellExecuteFunction = BOOL(WINAPI*)(SHELLEXECUTEINFOA*);
+using ShellExecuteFunction = BOOL(WINAPI*)(SHELLEXECUTEINFOW*);
 
 // Starts `path` without arguments, verb "open"; only when that fails with
 // ERROR_ELEVATION_REQUIRED, once more with "runas" (the platform asks the
-// user for consent). True when started; `process` then holds the process,
-// or nothing when the platform handed none out. Failures show no message.
-bool LaunchInstaller(const std::string& path, UniqueKernelHandle& process,
-                     ShellExecuteFunction execute = &::ShellExecuteExA);
+// user for consent). A start that fails because another process holds the
+// file is tried again for about two seconds. True when started; `process`
+// then holds the process, or nothing when the platform handed none out.
+// Failures show no message.
+bool LaunchInstaller(const std::wstring& path, UniqueKernelHandle& process,
+                     ShellExecuteFunction execute = &::ShellExecuteExW);
 
 // The user's profile folder followed by "\tavrin\brenlo"; the temporary-files
-// folder stands in for the profile when it cannot be found.
-std::string InstallerFolder();
+// folder stands in for the profile when it cannot be found. Empty when
+// neither can.
+std::wstring InstallerFolder();
 
 // Deletes the files of earlier downloads in `folder` that nothing holds open
 // any more, such as an installer left behind when the updater ended while it
 // ran. Files that are still in use, and files of any other name, stay.
-void RemoveInstallerLeftovers(const std::string& folder);
+void RemoveInstallerLeftovers(const std::wstring& folder);
+
+// The body of a 200 on its way to becoming the installer: a fresh temporary
+// file in InstallerFolder that takes the body as it arrives, then renamed to
+// the installer name. Lives on the check thread for one request; whatever of
+// it exists on disk is deleted when it goes. A process that ends in the
+// middle (killed, or "Terminate") leaves a partial temporary file, which the
+// next download removes with the other leftovers.
+class InstallerFile : public IHttpBodySink {
+ public:
+  InstallerFile() = default;
+  ~InstallerFile() { Discard(); }
+  InstallerFile(const InstallerFile&) = delete;
+  InstallerFile& operator=(const InstallerFile&) = delete;
+
+  // Makes the folder and the temporary file, after removing leftovers.
+  bool BeginBody(DWORD length) override;
+  bool TakeBody(const void* data, DWORD size) override;
+
+  // Closes the whole body's file and renames it to the installer name. False,
+  // with the file deleted, when either fails.
+  bool Finish();
+  // The installer's path once Finish succeeded.
+  const std::wstring& InstallerPath() const noexcept { return m_installerName; }
+  // True when a step on disk failed (folder, name, create, write): the
+  // download ends silently, whatever the request reports.
+  bool Failed() const noexcept { return m_failed; }
+  // Closes and deletes whatever exists of the two names.
+  void Discard();
+
+ private:
+  std::wstring m_temporaryName;
+  std::wstring m_installerName;
+  UniqueFileHandle m_hFile;
+  bool m_failed = false;
+};

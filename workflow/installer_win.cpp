@@ -1,12 +1,15 @@
-// The 200 answer: the body is the installer. It is saved under a fresh name
-// in the user's profile, started (elevated when the platform demands it),
-// waited for and deleted, all on the check thread inside Send.
+// The 200 answer: the body is the installer. It is written under a fresh
+// name in the user's profile as it arrives, started (elevated when the
+// platform demands it), waited for and deleted, all on the check thread
+// inside Send. Every path is wide: a profile folder named outside the ANSI
+// code page must not turn into a look-alike folder.
 #include <windows.h>
 #include <shlobj.h>
 #include <userenv.h>
 
 #include <vector>
 
+#include "platform/com.h"
 #include "workflow/installer_file_name.h"
 #include "workflow/installer_launch.h"
 #include "workflow/main_dialog.h"
@@ -21,28 +24,50 @@ constexpr ULONG kLaunchMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI;
 // ERROR_ELEVATION_REQUIRED, which not every SDK names.
 constexpr DWORD kElevationRequired = 740;
 
-bool WriteWhole(HANDLE file, const void* data, DWORD length) {
-  DWORD written = 0;
-  return ::WriteFile(file, data, length, &written, nullptr) && written == length;
+// Security software and search indexers open a fresh file for a moment. A
+// rename or start that fails because of them is tried again, every
+// kHeldPollMs for kHeldRetryMs; nothing else is retried.
+constexpr ULONGLONG kHeldRetryMs = 2000;
+constexpr DWORD kHeldPollMs = 100;
+
+bool HeldByAnotherProcess(DWORD error) {
+  return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION ||
+         error == ERROR_ACCESS_DENIED;
+}
+
+// Runs `step` until it succeeds, fails for another reason, or the time is
+// up. The thread's last error is the last attempt's.
+template <class Step>
+bool RetryWhileHeld(Step step) {
+  const ULONGLONG deadline = ::GetTickCount64() + kHeldRetryMs;
+  for (;;) {
+    if (step()) return true;
+    const DWORD error = ::GetLastError();
+    if (!HeldByAnotherProcess(error) || ::GetTickCount64() >= deadline) {
+      ::SetLastError(error);
+      return false;
+    }
+    ::Sleep(kHeldPollMs);
+  }
 }
 
 }  // namespace
 
-bool LaunchInstaller(const std::string& path, UniqueKernelHandle& process,
+bool LaunchInstaller(const std::wstring& path, UniqueKernelHandle& process,
                      ShellExecuteFunction execute) {
   // The platform may write into the file text it is given: a copy.
-  std::vector<char> file(path.begin(), path.end());
-  file.push_back('\0');
-  SHELLEXECUTEINFOA info = {};
+  std::vector<wchar_t> file(path.begin(), path.end());
+  file.push_back(L'\0');
+  SHELLEXECUTEINFOW info = {};
   info.cbSize = sizeof info;
   info.fMask = kLaunchMask;
-  info.lpVerb = "open";
+  info.lpVerb = L"open";
   info.lpFile = file.data();
-  info.lpParameters = "";
+  info.lpParameters = L"";
   info.nShow = SW_SHOW;
-  bool started = execute(&info) != FALSE;
+  bool started = RetryWhileHeld([&] { return execute(&info) != FALSE; });
   if (!started && ::GetLastError() == kElevationRequired) {
-    info.lpVerb = "runas";
+    info.lpVerb = L"runas";
     info.hProcess = nullptr;
     started = execute(&info) != FALSE;
   }
@@ -50,66 +75,105 @@ bool LaunchInstaller(const std::string& path, UniqueKernelHandle& process,
   return started;
 }
 
-std::string InstallerFolder() {
-  char base[MAX_PATH] = {};
-  DWORD size = sizeof base;
+std::wstring InstallerFolder() {
+  wchar_t base[MAX_PATH] = {};
+  DWORD size = MAX_PATH;
   UniqueKernelHandle token;
   if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, token.Receive()) ||
-      !::GetUserProfileDirectoryA(token.Get(), base, &size)) {
+      !::GetUserProfileDirectoryW(token.Get(), base, &size)) {
     // Ends with a backslash; the doubled one that follows is accepted.
-    if (!::GetTempPathA(sizeof base, base)) base[0] = '\0';
+    const DWORD length = ::GetTempPathW(MAX_PATH, base);
+    if (length == 0 || length >= MAX_PATH) return std::wstring();
   }
-  return std::string(base) + "\\tavrin\\brenlo";
+  return std::wstring(base) + L"\\tavrin\\brenlo";
 }
 
-void RemoveInstallerLeftovers(const std::string& folder) {
-  WIN32_FIND_DATAA found;
-  const UniqueFindHandle search(::FindFirstFileA((folder + "\\dex*").c_str(), &found));
+void RemoveInstallerLeftovers(const std::wstring& folder) {
+  WIN32_FIND_DATAW found;
+  const UniqueFindHandle search(::FindFirstFileW((folder + L"\\dex*").c_str(), &found));
   if (!search) return;
   do {
     if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
-    if (!IsInstallerFileName(found.cFileName)) continue;
+    if (!IsInstallerFileName(std::wstring_view(found.cFileName))) continue;
     // Fails, and leaves the file, while a running installer holds it.
-    ::DeleteFileA((folder + "\\" + found.cFileName).c_str());
-  } while (::FindNextFileA(search.Get(), &found));
+    ::DeleteFileW((folder + L"\\" + found.cFileName).c_str());
+  } while (::FindNextFileW(search.Get(), &found));
 }
 
-int CMainDialog::InstallFromBody(const HttpResponse& response) {
-  ::ShowWindow(WindowHandle(), SW_HIDE);
-  const std::string folder = InstallerFolder();
-  ::SHCreateDirectoryExA(nullptr, folder.c_str(), nullptr);  // may exist already
+bool InstallerFile::BeginBody(DWORD) {
+  m_failed = true;  // until the file is open
+  const std::wstring folder = InstallerFolder();
+  if (folder.empty()) return false;
+  ::SHCreateDirectoryExW(nullptr, folder.c_str(), nullptr);  // may exist already
   RemoveInstallerLeftovers(folder);
-  const int result = SaveAndRunInstaller(folder, response);
+
+  wchar_t temporaryName[MAX_PATH] = {};
+  const std::wstring prefix(kInstallerTempPrefix,
+                            kInstallerTempPrefix + sizeof kInstallerTempPrefix - 1);
+  if (!::GetTempFileNameW(folder.c_str(), prefix.c_str(), 0, temporaryName)) return false;
+  m_temporaryName = temporaryName;
+  m_installerName = InstallerName(std::wstring_view(m_temporaryName));
+
+  m_hFile.Reset(::CreateFileW(temporaryName, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                              0, nullptr));
+  if (!m_hFile) {
+    Discard();
+    return false;
+  }
+  m_failed = false;
+  return true;
+}
+
+bool InstallerFile::TakeBody(const void* data, DWORD size) {
+  // A write that stores fewer bytes than it was given is a failure too (a
+  // full disk): a cut installer must not be started.
+  DWORD written = 0;
+  if (!::WriteFile(m_hFile.Get(), data, size, &written, nullptr) || written != size) {
+    m_failed = true;
+    return false;
+  }
+  return true;
+}
+
+bool InstallerFile::Finish() {
+  // Closed before the rename and the start: the installer must be able to
+  // open its own file, and no part of the body is held while it runs.
+  const bool open = m_hFile.IsValid();
+  m_hFile.Reset();
+  if (open && RetryWhileHeld([&] {
+        return ::MoveFileW(m_temporaryName.c_str(), m_installerName.c_str()) != FALSE;
+      }))
+    return true;
+  Discard();
+  return false;
+}
+
+void InstallerFile::Discard() {
+  m_hFile.Reset();
+  // Whatever exists of the two names goes: after a rename the first finds
+  // nothing, before it the second does.
+  if (!m_temporaryName.empty()) ::DeleteFileW(m_temporaryName.c_str());
+  if (!m_installerName.empty()) ::DeleteFileW(m_installerName.c_str());
+}
+
+int CMainDialog::InstallFromBody() {
+  ::ShowWindow(WindowHandle(), SW_HIDE);
+  // Nobody sees the animation while the installer runs, which may take
+  // minutes: it must not keep drawing.
+  m_picture.StopAnimation();
+  int result = 0;
+  if (m_installerFile->Finish()) result = RunInstaller(m_installerFile->InstallerPath());
+  m_installerFile->Discard();
   ::PostMessageW(WindowHandle(), WM_CLOSE, 0, 0);
   return result;
 }
 
-int CMainDialog::SaveAndRunInstaller(const std::string& folder, const HttpResponse& response) {
-  char temporaryName[MAX_PATH] = {};
-  if (!::GetTempFileNameA(folder.c_str(), kInstallerTempPrefix, 0, temporaryName)) return 0;
-  const std::string installerName = InstallerName(temporaryName);
-
-  int result = 0;
-  UniqueFileHandle file(::CreateFileA(temporaryName, GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                                      CREATE_ALWAYS, 0, nullptr));
-  // A write that stores fewer bytes than the body is a failure too: a cut
-  // installer must not be started.
-  const bool saved = file && WriteWhole(file.Get(), response.data, response.length);
-  file.Reset();
-  if (saved && ::MoveFileA(temporaryName, installerName.c_str()))
-    result = RunInstaller(installerName);
-
-  // Whatever exists of the two names goes: after a rename the first finds
-  // nothing, after a failure the second does.
-  ::DeleteFileA(temporaryName);
-  ::DeleteFileA(installerName.c_str());
-  return result;
-}
-
-int CMainDialog::RunInstaller(const std::string& installerName) {
+int CMainDialog::RunInstaller(const std::wstring& installerPath) {
+  // The shell's start may hand the file to a shell extension.
+  const ScopedComApartment com;
   m_installerRunning = 1;
   UniqueKernelHandle process;
-  if (!LaunchInstaller(installerName, process)) {
+  if (!LaunchInstaller(installerPath, process)) {
     m_installerRunning = 0;
     return 0;
   }

@@ -28,8 +28,10 @@ void AllowRegisteredMessages(HWND window) {
 
 }  // namespace
 
-CMainDialog::CMainDialog(std::string checkUrl, int pinCertificate)
-    : m_checkUrl(std::move(checkUrl)), m_pinCertificate(pinCertificate) {}
+CMainDialog::CMainDialog(std::wstring checkUrl, int pinCertificate)
+    : m_checkUrl(ToNarrow(checkUrl)),
+      m_checkUrlText(std::move(checkUrl)),
+      m_pinCertificate(pinCertificate) {}
 
 bool CMainDialog::ProcessWindowMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam,
                                        LRESULT& result) {

@@ -18,6 +18,7 @@
 #include "platform/unique_handle.h"
 #include "platform/window.h"
 #include "settings/settings.h"
+#include "workflow/installer_launch.h"
 
 class CMainDialog;
 
@@ -27,7 +28,9 @@ DWORD CheckThreadProc(CMainDialog* dialog);
 
 class CMainDialog : public CDialogBase<CMainDialog>, public IHttpCallback {
  public:
-  CMainDialog(std::string checkUrl, int pinCertificate);
+  // `checkUrl` as the command line gave it. The request asks its ANSI form;
+  // a URL that the ANSI code page cannot hold exactly is not asked at all.
+  CMainDialog(std::wstring checkUrl, int pinCertificate);
 
   bool ProcessWindowMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam,
                             LRESULT& result);
@@ -100,17 +103,22 @@ class CMainDialog : public CDialogBase<CMainDialog>, public IHttpCallback {
   void ShowNoUpdateView();
   void SetControlText(HWND control, unsigned textId);
 
-  // The 200 answer, on the check thread: 1 when the installer was started.
-  int InstallFromBody(const HttpResponse& response);
-  int SaveAndRunInstaller(const std::string& folder, const HttpResponse& response);
-  int RunInstaller(const std::string& installerName);
+  // The 200 answer, on the check thread, once the body is whole in
+  // m_installerFile: 1 when the installer was started.
+  int InstallFromBody();
+  int RunInstaller(const std::wstring& installerPath);
 
   // Shared with the check thread without a lock; the order of events keeps
   // writes apart, atomics keep each read whole.
   std::atomic<int> m_installerRunning{0};  // 1 while a started installer is waited for
   std::atomic<int> m_exitCode{1};
-  std::string m_checkUrl;
+  std::string m_checkUrl;  // empty when the ANSI code page cannot hold it
+  // The check URL as the command line gave it, for the copy's command lines.
+  std::wstring m_checkUrlText;
   int m_pinCertificate;
+  // Where the running request's 200 body goes. Set and read by the check
+  // thread only, for the length of its request.
+  InstallerFile* m_installerFile = nullptr;
   HWND m_hText = nullptr;
   HWND m_hYesButton = nullptr;
   HWND m_hLaterButton = nullptr;

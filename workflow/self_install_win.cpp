@@ -8,7 +8,7 @@
 
 #include "app/globals.h"
 #include "settings/settings.h"
-#include "text/text.h"
+#include "platform/com.h"
 #include "workflow/autostart_command.h"
 #include "workflow/main_dialog.h"
 
@@ -31,11 +31,13 @@ int CMainDialog::ScheduleReminder(DelayMode mode) {
   ::SHCreateDirectory(WindowHandle(), copyPath);  // it may exist already
   if (!::PathAppendW(copyPath, L"tavrin-corvel.exe")) return 0;
 
-  const std::string narrowCopyPath = ToNarrow(copyPath);
+  // Wide from here on: the copy's path and the URL reach the Run value and
+  // the relaunch as they are, whatever code page the machine has.
   if (!SamePath(ownPath, copyPath)) {
     // A copy that fails leaves the previous one, if any, to be started.
     ::CopyFileW(ownPath, copyPath, FALSE);
-    const std::string command = AutostartCommand(narrowCopyPath, m_checkUrl, m_pinCertificate != 0);
+    const std::wstring command =
+        AutostartCommand(std::wstring(copyPath), m_checkUrlText, m_pinCertificate != 0);
     if (command.empty() || !SetRunValue(command.c_str())) return 0;
   }
 
@@ -50,17 +52,22 @@ int CMainDialog::ScheduleReminder(DelayMode mode) {
     g_instanceMutex = nullptr;
   }
 
-  const std::string parameters = RelaunchParameters(m_checkUrl, m_pinCertificate != 0);
+  const std::wstring parameters = RelaunchParameters(m_checkUrlText, m_pinCertificate != 0);
   if (!parameters.empty()) {
-    SHELLEXECUTEINFOA start = {};
+    const ScopedComApartment com;  // the shell's start may use a shell extension
+    SHELLEXECUTEINFOW start = {};
     start.cbSize = sizeof start;
-    start.lpVerb = "open";
-    start.lpFile = narrowCopyPath.c_str();
+    // A start that fails (no copy, a policy against programs in the
+    // application data) must not show the shell's error box: this thread
+    // would wait for someone to dismiss it, and the process never end.
+    start.fMask = SEE_MASK_FLAG_NO_UI;
+    start.lpVerb = L"open";
+    start.lpFile = copyPath;
     start.lpParameters = parameters.c_str();
     start.nShow = SW_SHOW;
     // Nothing waits for the copy; without a start, the Run value brings it
     // back at the next logon.
-    ::ShellExecuteExA(&start);
+    ::ShellExecuteExW(&start);
   }
   return 1;
 }

@@ -65,9 +65,15 @@ DWORD CheckThreadProc(CMainDialog* dialog) {
       return 0;
     }
     const std::string lastUpdate = ReadLastInstalledUpdate();
+    // A 200 is written to disk as it arrives; what exists of it is deleted
+    // when the request is over, unless it was started and waited for.
+    InstallerFile installer;
+    dialog->m_installerFile = &installer;
     HttpRequest request(dialog, parts, dialog->m_pinCertificate);
     if (!lastUpdate.empty()) request.SetLastInstalledUpdate(lastUpdate.c_str());
+    request.SetBodySink(&installer);
     request.Send();
+    dialog->m_installerFile = nullptr;
   } catch (...) {
     // Out of memory somewhere in the run: end as any failed check does.
     ::PostMessageW(window, WM_CLOSE, 0, 0);
@@ -76,7 +82,7 @@ DWORD CheckThreadProc(CMainDialog* dialog) {
 }
 
 int CMainDialog::OnResponse(int status, const HttpResponse* response) {
-  if (status == 200) return InstallFromBody(*response);
+  if (status == 200) return InstallFromBody();
   // A redirect (302 or 303): the installer's location. Showing the window
   // shows the offer, or whatever view it is in after a second redirect.
   m_downloadUrl = response->url;
@@ -85,9 +91,13 @@ int CMainDialog::OnResponse(int status, const HttpResponse* response) {
 }
 
 int CMainDialog::OnError(int, DWORD) {
-  // Every failure, of the transport, TLS, pin or status, means no update;
-  // only a check the user asked for says so.
-  if (g_forceCheck == 0) {
+  // A download that could not be saved (no folder, a full disk) ends
+  // silently, as every failure of the installer's own steps does.
+  const bool savingFailed = m_installerFile != nullptr && m_installerFile->Failed();
+  if (m_installerFile != nullptr) m_installerFile->Discard();
+  // Every other failure, of the transport, TLS, pin or status, means no
+  // update; only a check the user asked for says so.
+  if (g_forceCheck == 0 || savingFailed) {
     ::PostMessageW(WindowHandle(), WM_CLOSE, 0, 0);
   } else {
     ShowNoUpdateView();

@@ -95,7 +95,7 @@ namespace {
 // A whole command line, split by the platform, and what the dialog gets.
 struct ParametersCase {
   const wchar_t* commandLine;
-  const char* checkUrl;
+  const wchar_t* checkUrl;
   int pinCertificate;
 };
 
@@ -111,26 +111,28 @@ void ExpectParameters(std::initializer_list<ParametersCase> cases) {
 
 TEST(DialogParameters, QuotedAndSpacedArgumentsReachTheDialogTrimmed) {
   ExpectParameters({
-      {L"prog \"\" \"  http://u/c  \" \" 1 \"", "http://u/c", 1},
-      {L"prog \"\" http://u/c", "http://u/c", 0},
-      {L"prog /f \"\" \"http://u/?a=\\\"b\\\"\" 01", "http://u/?a=\"b\"", 0},
+      {L"prog \"\" \"  http://u/c  \" \" 1 \"", L"http://u/c", 1},
+      {L"prog \"\" http://u/c", L"http://u/c", 0},
+      {L"prog /f \"\" \"http://u/?a=\\\"b\\\"\" 01", L"http://u/?a=\"b\"", 0},
       // Two backslashes before a closing quote are one backslash.
-      {L"prog \"\" \"http://u/\\\\\" true", "http://u/\\", 0},
-      {L"prog \"\" \"\" 1", "", 1},
+      {L"prog \"\" \"http://u/\\\\\" true", L"http://u/\\", 0},
+      {L"prog \"\" \"\" 1", L"", 1},
+      // Kept as given, whatever the code page: the copy's command lines need it so.
+      {L"prog \"\" \"http://u/Ji\u0159\u00ED\" 1", L"http://u/Ji\u0159\u00ED", 1},
   });
 }
 
 TEST(DialogParameters, TabsSeparateArgumentsButAreNotTrimmed) {
   ExpectParameters({
-      {L"prog\t\"\"\thttp://u\t1", "http://u", 1},
-      {L"prog \"\" \"\thttp://u \" \"1\t\"", "\thttp://u", 0},
+      {L"prog\t\"\"\thttp://u\t1", L"http://u", 1},
+      {L"prog \"\" \"\thttp://u \" \"1\t\"", L"\thttp://u", 0},
   });
 }
 
 TEST(DialogParameters, OptionsShiftThePositionals) {
   ExpectParameters({
-      {L"prog \"\" http://u /p", "/p", 0},
-      {L"prog /X \"\" http://u 1", "http://u", 1},
+      {L"prog \"\" http://u /p", L"/p", 0},
+      {L"prog /X \"\" http://u 1", L"http://u", 1},
   });
 }
 
@@ -148,8 +150,10 @@ TEST(InstanceMutex, SecondTakeInTheSameSessionIsRefused) {
 }
 
 TEST_F(MainDialogTest, StubIsCreatedHiddenAndEndsTheLoopWithOne) {
-  CMainDialog dialog("http://u/c", 1);
+  CMainDialog dialog(L"http://u/c", 1);
   EXPECT_EQ(dialog.CheckUrl(), "http://u/c");
+  // A URL the ANSI code page cannot hold is never asked as a look-alike.
+  EXPECT_EQ(CMainDialog(L"http://u/Ji\u0159\u00ED", 1).CheckUrl(), "");
   EXPECT_EQ(dialog.PinCertificate(), 1);
   HWND window = dialog.Create(nullptr, IDD_MAIN_DIALOG);
   ASSERT_NE(window, nullptr);
@@ -162,7 +166,7 @@ TEST_F(MainDialogTest, StubIsCreatedHiddenAndEndsTheLoopWithOne) {
 }
 
 TEST_F(MainDialogTest, RunEndsWithTheDialogsExitCode) {
-  EXPECT_EQ(RunMainDialog(DialogParameters{"http://u/c", 0}), 1);
+  EXPECT_EQ(RunMainDialog(DialogParameters{L"http://u/c", 0}), 1);
 }
 
 int wmain(int argc, wchar_t** argv) {

@@ -155,7 +155,7 @@ TEST(DialogBase, MissingTemplateOrSecondCreateGivesNoWindow) {
 // This test program carries no notification-dialog template: the run must
 // end at once instead of waiting for a quit message that never comes.
 TEST(MainDialogRun, MissingTemplateEndsWithOne) {
-  EXPECT_EQ(RunMainDialog(DialogParameters{"http://u/c", 1}), kNoDialogExitCode);
+  EXPECT_EQ(RunMainDialog(DialogParameters{L"http://u/c", 1}), kNoDialogExitCode);
   EXPECT_EQ(kNoDialogExitCode, 1);
 }
 

@@ -38,6 +38,8 @@ ANSWER (every field optional):
   reset_bytes     after this many body bytes, reset the connection (an RST,
                   not the orderly end of send_bytes)
   stall           seconds to wait before answering (the server's stop ends it)
+  pause_bytes     after this many body bytes, wait pause_seconds (default 1)
+                  before the rest: a download caught in the middle
   basic_auth      "user:password": a 401 Basic challenge instead, until a
                   request carries exactly these credentials
 
@@ -183,6 +185,14 @@ class Handler(BaseHTTPRequestHandler):
             self.wfile.write(body[: int(answer["send_bytes"])])
             self.wfile.flush()
             return
+        if "pause_bytes" in answer:
+            head = int(answer["pause_bytes"])
+            self.wfile.write(body[:head])
+            self.wfile.flush()
+            STATE.stopping.wait(float(answer.get("pause_seconds", 1)))
+            if STATE.stopping.is_set():
+                return
+            body = body[head:]
         if chunked:
             for start in range(0, len(body), 1000):
                 piece = body[start:start + 1000]

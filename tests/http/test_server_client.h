@@ -26,6 +26,9 @@ struct ScriptedAnswer {
   std::optional<uint32_t> sendBytes;   // close after this many body bytes
   std::optional<uint32_t> resetBytes;  // reset the connection after this many body bytes
   double stallSeconds = 0;
+  // After this many body bytes, wait pauseSeconds before the rest.
+  std::optional<uint32_t> pauseBytes;
+  double pauseSeconds = 1;
   // "user:password": a 401 Basic challenge until a request carries them.
   std::optional<std::string> basicAuth;
 };

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <string>
 
 #include "tests/support/registry.h"
 
@@ -101,16 +102,26 @@ TEST_F(WriteSettingTest, WritesTypeAndBytesUnderTheUser) {
 
 TEST_F(RunValueTest, StoresTheCommandWithItsTerminator) {
   const char command[] = "\"C:\\x\\tavrin-corvel.exe\" \"\" \"https://u/c\" \"1\"";
-  ASSERT_TRUE(SetRunValue(command));
+  ASSERT_TRUE(SetRunValue(std::wstring(command, command + sizeof command - 1).c_str()));
   const auto stored = ReadValue(Hive::User, kRunKey, "tavrin-brenlo");
   ASSERT_TRUE(stored.has_value());
   EXPECT_EQ(stored->type, static_cast<DWORD>(REG_SZ));
   ASSERT_EQ(stored->bytes.size(), sizeof command);
   EXPECT_EQ(std::memcmp(stored->bytes.data(), command, sizeof command), 0);
+
+  // A path outside the ANSI code page is stored as it is, not as a look-alike.
+  const wchar_t wide[] = L"\"C:\\Ji\u0159\u00ED\\tavrin-corvel.exe\" \"\" \"https://u/c\" \"0\"";
+  ASSERT_TRUE(SetRunValue(wide));
+  wchar_t read[64] = {};
+  DWORD size = sizeof read;
+  ASSERT_EQ(::RegGetValueW(HKEY_CURRENT_USER, L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run",
+                           L"tavrin-brenlo", RRF_RT_REG_SZ, nullptr, read, &size),
+            ERROR_SUCCESS);
+  EXPECT_EQ(std::wstring(read), wide);
 }
 
 TEST_F(RunValueTest, DeleteRemovesTheValueAndFailsWhenAbsent) {
-  ASSERT_TRUE(SetRunValue("x"));
+  ASSERT_TRUE(SetRunValue(L"x"));
   EXPECT_TRUE(DeleteRunValue());
   EXPECT_FALSE(ReadValue(Hive::User, kRunKey, "tavrin-brenlo").has_value());
   EXPECT_FALSE(DeleteRunValue());

@@ -26,7 +26,7 @@ void Set(Hive hive, const char* key, const char* name, DWORD type, const void* d
   ASSERT_EQ(status, ERROR_SUCCESS) << "set " << key << "\\" << name;
 }
 
-void DeleteFolderTree(const std::wstring& folder) {
+void DeleteTree(const std::wstring& folder) {
   // SHFileOperation wants a double-NUL-terminated list.
   std::wstring from = folder;
   from.push_back(L'\0');
@@ -132,8 +132,67 @@ void ResetProgramState() {
   DeleteValue(Hive::User, kRunKey, "tavrin-brenlo");
   for (int csidl : {CSIDL_PROFILE, CSIDL_APPDATA}) {
     const std::wstring base = SpecialFolder(csidl);
-    if (!base.empty()) DeleteFolderTree(base + L"\\tavrin");
+    if (!base.empty()) DeleteTree(base + L"\\tavrin");
   }
 }
 
 int64_t UnixNow() { return static_cast<int64_t>(std::time(nullptr)); }
+
+void DeleteFolderTree(const std::wstring& folder) { DeleteTree(folder); }
+
+ScopedStringValue::ScopedStringValue(Hive hive, const wchar_t* key, const wchar_t* name, DWORD type,
+                                     const std::wstring& value)
+    : m_root(Root(hive)), m_key(key), m_name(name) {
+  HKEY handle = nullptr;
+  if (RegCreateKeyExW(m_root, key, 0, nullptr, 0, KEY_READ | KEY_WRITE | kProgramView, nullptr,
+                      &handle, nullptr) != ERROR_SUCCESS) {
+    ADD_FAILURE() << "cannot open the key to move a folder";
+    return;
+  }
+  DWORD size = 0;
+  if (RegQueryValueExW(handle, name, nullptr, &m_savedType, nullptr, &size) == ERROR_SUCCESS) {
+    m_saved.resize(size);
+    m_existed = RegQueryValueExW(handle, name, nullptr, &m_savedType, m_saved.data(), &size) ==
+                ERROR_SUCCESS;
+    m_saved.resize(size);
+  }
+  const LONG status =
+      RegSetValueExW(handle, name, 0, type, reinterpret_cast<const BYTE*>(value.c_str()),
+                     static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+  RegCloseKey(handle);
+  EXPECT_EQ(status, ERROR_SUCCESS) << "cannot move a folder";
+}
+
+ScopedStringValue::~ScopedStringValue() {
+  HKEY handle = nullptr;
+  if (RegOpenKeyExW(m_root, m_key.c_str(), 0, KEY_SET_VALUE | kProgramView, &handle) !=
+      ERROR_SUCCESS)
+    return;
+  if (m_existed) {
+    RegSetValueExW(handle, m_name.c_str(), 0, m_savedType, m_saved.data(),
+                   static_cast<DWORD>(m_saved.size()));
+  } else {
+    RegDeleteValueW(handle, m_name.c_str());
+  }
+  RegCloseKey(handle);
+}
+
+std::optional<std::wstring> ReadStringW(Hive hive, const wchar_t* key, const wchar_t* name) {
+  HKEY handle = nullptr;
+  if (RegOpenKeyExW(Root(hive), key, 0, KEY_QUERY_VALUE | kProgramView, &handle) != ERROR_SUCCESS)
+    return std::nullopt;
+  DWORD type = REG_NONE;
+  DWORD size = 0;
+  std::optional<std::wstring> value;
+  if (RegQueryValueExW(handle, name, nullptr, &type, nullptr, &size) == ERROR_SUCCESS &&
+      (type == REG_SZ || type == REG_EXPAND_SZ)) {
+    std::wstring text(size / sizeof(wchar_t) + 1, L'\0');
+    if (RegQueryValueExW(handle, name, nullptr, &type, reinterpret_cast<BYTE*>(text.data()),
+                         &size) == ERROR_SUCCESS) {
+      text.resize(wcslen(text.c_str()));
+      value = text;
+    }
+  }
+  RegCloseKey(handle);
+  return value;
+}

@@ -45,5 +45,30 @@ void DeleteKeyTree(Hive hive, const char* key);
 // value and its folders under the profile and the roaming application data.
 void ResetProgramState();
 
+// A string value (REG_SZ or REG_EXPAND_SZ) set for the life of the object in
+// the program's view, then put back as it was, or deleted when it was absent:
+// for the values that move a user's folders elsewhere.
+class ScopedStringValue {
+ public:
+  ScopedStringValue(Hive hive, const wchar_t* key, const wchar_t* name, DWORD type,
+                    const std::wstring& value);
+  ~ScopedStringValue();
+  ScopedStringValue(const ScopedStringValue&) = delete;
+  ScopedStringValue& operator=(const ScopedStringValue&) = delete;
+
+ private:
+  HKEY m_root;
+  std::wstring m_key, m_name;
+  DWORD m_savedType = REG_NONE;
+  std::vector<uint8_t> m_saved;
+  bool m_existed = false;
+};
+
+// A string value read wide, or nullopt when missing.
+std::optional<std::wstring> ReadStringW(Hive hive, const wchar_t* key, const wchar_t* name);
+
+// Deletes `folder` with everything in it; nothing when it does not exist.
+void DeleteFolderTree(const std::wstring& folder);
+
 // Seconds since 1970-01-01 UTC, from the system clock.
 int64_t UnixNow();

@@ -225,21 +225,24 @@ TEST(LoadTextForLanguage, UsesThePlatformsNeutralFallbackAndNothingElse) {
   EXPECT_EQ(L"unchanged", text);
 }
 
-TEST(ToNarrow, ConvertsInTheThreadsAnsiCodePage) {
+TEST(ToNarrow, ConvertsExactlyInTheSystemsAnsiCodePageOrNotAtAll) {
+  ASSERT_EQ(::GetACP(), 1252u) << "the cases below are written for code page 1252";
   const LCID saved = ::GetThreadLocale();
-  const std::wstring url = L"https://updates.example.com/check?v=1&lang=pt";
-
-  // German: code page 1252.
-  ASSERT_TRUE(::SetThreadLocale(MAKELCID(0x0407, SORT_DEFAULT)));
-  EXPECT_EQ("https://updates.example.com/check?v=1&lang=pt", ToNarrow(url));
-  EXPECT_EQ("caf\xE9 ?", ToNarrow(L"caf\u00E9 \u4E2D"));
-  EXPECT_NE("\xF0", ToNarrow(L"\u0111"));
-
-  // Vietnamese: code page 1258 has the d with stroke that 1252 lacks.
+  // The thread's locale does not count: the narrow functions read the
+  // system's code page. Vietnamese (1258) has the d with stroke, 1252 not.
   ASSERT_TRUE(::SetThreadLocale(MAKELCID(0x042A, SORT_DEFAULT)));
-  EXPECT_EQ("\xF0", ToNarrow(L"\u0111"));
-
+  EXPECT_EQ("", ToNarrow(L"C:\\Users\\Nguy\u1EC5n"));
+  EXPECT_EQ("", ToNarrow(L"\u0111"));
   ::SetThreadLocale(saved);
+
+  EXPECT_EQ("https://updates.example.com/check?v=1&lang=pt",
+            ToNarrow(L"https://updates.example.com/check?v=1&lang=pt"));
+  EXPECT_EQ("C:\\Users\\Jos\xE9", ToNarrow(L"C:\\Users\\Jos\u00E9"));
+  // No look-alike and no default character: the best-fit mapping would make
+  // "Jiri" of "Jiří", naming another folder.
+  for (const wchar_t* inexact : {L"C:\\Users\\Ji\u0159\u00ED", L"caf\u00E9 \u4E2D", L"\uFF0Fetc"})
+    EXPECT_EQ("", ToNarrow(inexact));
+
   EXPECT_EQ("", ToNarrow(L""));
   // A NUL ends the text, as it ends any narrow string handed on.
   EXPECT_EQ("ab", ToNarrow(std::wstring(L"ab\0cd", 5)));

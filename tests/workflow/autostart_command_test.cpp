@@ -106,3 +106,17 @@ TEST(AutostartCommand, RelaunchParametersLeaveRoomForTheProgramPath) {
   EXPECT_EQ(RelaunchParameters(fits, false).size(), kMaxCommandLine - kProgramFieldRoom);
   EXPECT_EQ(RelaunchParameters(fits + "u", false), "");
 }
+
+TEST(AutostartCommand, WideTextIsQuotedAsNarrowTextIs) {
+  // Letters outside any ANSI code page pass through as they are.
+  const std::wstring copy = L"C:\\Users\\Ji\u0159\u00ED Nguy\u1EC5n\\AppData\\Roaming\\x.exe";
+  const std::wstring url = L"http://h/c?q=\"\u0159\"\\";
+  EXPECT_EQ(AutostartCommand(copy, url, true),
+            L"\"" + copy + L"\" \"\" \"http://h/c?q=\\\"\u0159\\\"\\\\\" \"1\"");
+  EXPECT_EQ(RelaunchParameters(url, false), L"\"\" \"http://h/c?q=\\\"\u0159\\\"\\\\\" \"0\"");
+  for (const char* field : kHostileFields) {
+    const std::string narrow = QuoteArgument(std::string(field));
+    const std::wstring wide = QuoteArgument(std::wstring(field, field + strlen(field)));
+    EXPECT_EQ(wide, std::wstring(narrow.begin(), narrow.end())) << field;
+  }
+}

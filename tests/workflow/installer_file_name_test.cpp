@@ -4,6 +4,8 @@
 
 TEST(InstallerName, AppendsTheSuffixThatMakesItAProgram) {
   EXPECT_EQ(InstallerName("C:\\p\\dexA1.tmp"), "C:\\p\\dexA1.tmp-middleware.exe");
+  EXPECT_EQ(InstallerName(L"C:\\Ji\u0159\u00ED\\dexA1.tmp"),
+            L"C:\\Ji\u0159\u00ED\\dexA1.tmp-middleware.exe");
 }
 
 TEST(IsInstallerFileName, KnowsOurTemporaryAndInstallerNamesAndNothingElse) {
@@ -16,4 +18,8 @@ TEST(IsInstallerFileName, KnowsOurTemporaryAndInstallerNamesAndNothingElse) {
         "dex1.tmp-other.exe", "xdex1.tmp", "de1.tmp", "dex1.exe", "notes.txt", ""}) {
     EXPECT_FALSE(IsInstallerFileName(theirs)) << theirs;
   }
+  // Wide names as the folder search gives them: ours are ASCII.
+  EXPECT_TRUE(IsInstallerFileName(L"dexA1.tmp-middleware.exe"));
+  EXPECT_FALSE(IsInstallerFileName(L"dex\u0661.tmp"));  // an Arabic-Indic digit one
+  EXPECT_FALSE(IsInstallerFileName(std::wstring(L"dex1.tmp\0", 9)));
 }

@@ -514,6 +514,64 @@ TEST_F(ReminderTest, ForcedStartClosesAWaitingCopyAndGoesOn) {
   EXPECT_EQ(ExitCode(), 1u);
 }
 
+// The roaming application data named outside the ANSI code page: the Run
+// value names the real copy, wide, and the copy starts there with the same
+// URL. Then a file stands where the copy's folder should be: the copy cannot
+// be made, its start fails without an error box, and the run ends at once
+// with the postponement recorded.
+TEST_F(ReminderTest, AppDataOutsideTheCodePageAndACopyThatCannotBeMade) {
+  const std::wstring appData = L"C:\\appdata-\u0151 Ji\u0159\u00ED";
+  DeleteFolderTree(appData);
+  ASSERT_TRUE(::CreateDirectoryW(appData.c_str(), nullptr));
+  {
+    const ScopedStringValue moved(
+        Hive::User, L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders",
+        L"AppData", REG_EXPAND_SZ, appData);
+    const std::wstring copy = appData + L"\\tavrin\\brenlo\\tavrin-corvel.exe";
+    ASSERT_EQ(Utf8(InstalledCopy()), Utf8(copy)) << "the folder did not move";
+    const std::string url = Http("/check");
+    const auto postpone = [&] {
+      Start(ProgramPath(), url, "1");
+      HWND dialog = WaitForShownDialog(m_process->Id(), kSeenMs);
+      ASSERT_TRUE(dialog) << "no offer";
+      PressButton(dialog, IDC_LATER_BUTTON);
+      HWND menu = nullptr;
+      ASSERT_TRUE(
+          WaitUntil([&] { return (menu = FindWindowOf(L"#32768", m_process->Id())); }, kSeenMs));
+      ChooseMenuItem(menu, 0);
+      EXPECT_EQ(ExitCode(5000), 1u);
+      EXPECT_EQ(ReadSchedule().delayMode, 1u);
+    };
+
+    ScriptAnswer("/check", Redirect("/installer.exe"));
+    postpone();
+    EXPECT_EQ(Utf8(ReadStringW(Hive::User, L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run",
+                               L"tavrin-brenlo")
+                       .value_or(L"<none>")),
+              Utf8(L"\"" + copy + L"\" \"\" \"" + Wide(url) + L"\" \"1\""));
+    const DWORD copyId = WaitForProcessOf(copy, m_process->Id(), kSeenMs);
+    ASSERT_NE(copyId, 0u) << "the copy was not started";
+    FoundProcess running(copyId);
+    HWND waiting = FindProgramDialog(copyId);
+    ASSERT_TRUE(waiting);
+    Deliver(waiting, g_updateNow);
+    EXPECT_TRUE(WaitForShownDialog(copyId, kSeenMs)) << "the copy did not offer the update";
+    const std::vector<std::string> checks = Checks();
+    ASSERT_EQ(checks.size(), 2u);
+    EXPECT_EQ(checks[1], checks[0]) << "the copy asks another URL";
+    PostClose(waiting);
+    EXPECT_TRUE(running.Ended(kRunMs));
+
+    ResetProgramState();
+    ResetTestServers();
+    ScriptAnswer("/check", Redirect("/installer.exe"));
+    std::ofstream((appData + L"\\tavrin").c_str()) << "a file, not a folder";
+    postpone();
+    EXPECT_EQ(::GetFileAttributesW(copy.c_str()), INVALID_FILE_ATTRIBUTES);
+  }
+  DeleteFolderTree(appData);
+}
+
 int wmain(int argc, wchar_t** argv) {
   ::testing::InitGoogleTest(&argc, argv);
   return RUN_ALL_TESTS();
