@@ -42,12 +42,38 @@ struct Row {
   std::vector<std::string> listeners;  // the server log: who was asked, in order
   bool launched;                       // the installer was received whole (and pinned)
   DWORD exitCode;
+  // The environment variable naming the profiles folder to save under (a
+  // disk of with-small-disks), or null for the user's own profile.
+  const char* profiles = nullptr;
+  const wchar_t* options = L"";
 };
 
 std::string DownloadFolder() {
   char profile[MAX_PATH] = {};
   SHGetSpecialFolderPathA(nullptr, profile, CSIDL_PROFILE, FALSE);
   return std::string(profile) + "\\tavrin\\brenlo";
+}
+
+// The download folder for profiles under `profiles`, as Wine makes a profile
+// folder of the profiles folder and the user's name.
+std::string DownloadFolderUnder(const std::string& profiles) {
+  char user[256] = {};
+  DWORD size = sizeof user;
+  GetUserNameA(user, &size);
+  return profiles + "\\" + user + "\\tavrin\\brenlo";
+}
+
+// Ours among the files in `folder` ("dex..."): partial downloads and installers.
+std::vector<std::string> DownloadsIn(const std::string& folder) {
+  std::vector<std::string> names;
+  WIN32_FIND_DATAA found;
+  HANDLE search = FindFirstFileA((folder + "\\dex*").c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return names;
+  do {
+    names.push_back(found.cFileName);
+  } while (FindNextFileA(search, &found));
+  FindClose(search);
+  return names;
 }
 
 bool FolderIsEmpty(const std::string& folder) {
@@ -82,6 +108,20 @@ std::vector<std::string> InstallerPaths() {
 }
 
 void RunRow(const Row& row) {
+  std::string folder = DownloadFolder();
+  std::unique_ptr<ScopedStringValue> moved;
+  if (row.profiles) {
+    const char* profiles = getenv(row.profiles);
+    if (profiles == nullptr) {
+      const char* reason = getenv("TAVRIN_TEST_NO_DISKS");
+      printf("skipped: %s\n", reason ? reason : "no small disks");
+      return;
+    }
+    folder = DownloadFolderUnder(profiles);
+    moved = std::make_unique<ScopedStringValue>(
+        Hive::Machine, L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList",
+        L"ProfilesDirectory", REG_EXPAND_SZ, std::wstring(profiles, profiles + strlen(profiles)));
+  }
   ResetProgramState();
   ResetTestServers();
   ::DeleteFileW(InstallerLog().c_str());
@@ -90,8 +130,9 @@ void RunRow(const Row& row) {
 
   const std::wstring url(row.checkUrl.begin(), row.checkUrl.end());
   const std::wstring pin(row.pin, row.pin + strlen(row.pin));
-  RawProcess process(ProgramCommand(L"\"\" \"" + url + L"\" \"" + pin + L"\""),
-                     {L"TAVRIN_TEST_INSTALLER_LOG=" + InstallerLog()});
+  RawProcess process(
+      ProgramCommand(row.options + std::wstring(L"\"\" \"") + url + L"\" \"" + pin + L"\""),
+      {L"TAVRIN_TEST_INSTALLER_LOG=" + InstallerLog()});
   ASSERT_TRUE(process.Started()) << "error " << process.Error();
 
   DWORD exitCode = 0xDEAD;
@@ -139,12 +180,11 @@ void RunRow(const Row& row) {
   const std::vector<std::string> starts = InstallerPaths();
   ASSERT_EQ(starts.size(), row.launched ? 1u : 0u);
   if (row.launched) {
-    EXPECT_EQ(_stricmp(starts[0].substr(0, starts[0].find_last_of('\\')).c_str(),
-                       DownloadFolder().c_str()),
+    EXPECT_EQ(_stricmp(starts[0].substr(0, starts[0].find_last_of('\\')).c_str(), folder.c_str()),
               0)
         << starts[0];
   }
-  EXPECT_TRUE(FolderIsEmpty(DownloadFolder())) << "a file is left in " << DownloadFolder();
+  EXPECT_TRUE(FolderIsEmpty(folder)) << "a file is left in " << folder;
 }
 
 }  // namespace
@@ -240,11 +280,53 @@ TEST(HostileServer, NothingUnwholeOrUnpinnedIsStartedAndTheExitCodeHolds) {
        whole, std::nullopt, Drive::Unseen, alt, true, 0},
       {"the pinned certificate for another host name, not pinned", url("https_alt", "/check"), "0",
        whole, std::nullopt, Drive::Unseen, nobody, false, 1},
+      // Saving fails: silently, even after /f, which must not read as "no update".
+      {"a disk that fills up while saving", url("http", "/check"), "0",
+       body([](ScriptedAnswer& a) { a.body += std::string(1024 * 1024, '\0'); }), std::nullopt,
+       Drive::Unseen, checked, false, 1, "TAVRIN_TEST_FULL_DISK_PROFILES", L"/f "},
+      {"a read-only installer folder", url("http", "/check"), "0", whole, std::nullopt,
+       Drive::Unseen, checked, false, 1, "TAVRIN_TEST_READ_ONLY_DISK_PROFILES", L"/f "},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.what);
     RunRow(row);
   }
+  ResetProgramState();
+  ::DeleteFileW(InstallerLog().c_str());
+}
+
+// A download cut off by the end of the process (killed by the user, or the
+// machine shut down) leaves its partial file; the next download removes it.
+TEST(HostileServer, APartialFileOfAKilledDownloadIsRemovedByTheNext) {
+  ResetProgramState();
+  ResetTestServers();
+  ::DeleteFileW(InstallerLog().c_str());
+  const std::string url =
+      TestServerUrl("http", "127.0.0.1", TestServerPort("TAVRIN_TEST_HTTP_PORT"), "/check");
+  const std::wstring command =
+      ProgramCommand(L"\"\" \"" + std::wstring(url.begin(), url.end()) + L"\" \"0\"");
+  ScriptedAnswer slow;
+  slow.body = FileBytes(PathBesideMe(L"fake_installer.exe")) + std::string(256 * 1024, '\0');
+  slow.pauseBytes = 100 * 1024;
+  slow.pauseSeconds = 30;
+  ScriptAnswer("/check", slow);
+  {
+    RawProcess killed(command, {L"TAVRIN_TEST_INSTALLER_LOG=" + InstallerLog()});
+    ASSERT_TRUE(WaitUntil([] { return !DownloadsIn(DownloadFolder()).empty(); }, kRunMs));
+    killed.Kill();
+  }
+  const std::vector<std::string> partial = DownloadsIn(DownloadFolder());
+  ASSERT_EQ(partial.size(), 1u) << "the killed download left no file";
+
+  ScriptedAnswer whole = slow;
+  whole.pauseBytes.reset();
+  ScriptAnswer("/check", whole);
+  RawProcess next(command, {L"TAVRIN_TEST_INSTALLER_LOG=" + InstallerLog()});
+  DWORD exitCode = 0xDEAD;
+  EXPECT_TRUE(next.Wait(kRunMs, exitCode));
+  EXPECT_EQ(exitCode, 0u);
+  EXPECT_EQ(InstallerPaths().size(), 1u);
+  EXPECT_TRUE(FolderIsEmpty(DownloadFolder())) << partial[0] << " is left";
   ResetProgramState();
   ::DeleteFileW(InstallerLog().c_str());
 }
