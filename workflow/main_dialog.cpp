@@ -4,7 +4,6 @@
 #include <utility>
 
 #include "app/globals.h"
-#include "picture/background_win.h"
 #include "resources/resource.h"
 #include "settings/settings.h"
 #include "text/text.h"
@@ -55,6 +54,8 @@ bool CMainDialog::Dispatch(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& 
       return Handled(result, OnInitDialog());
     case WM_DESTROY:
       return Handled(result, OnDestroy());
+    case WM_SHOWWINDOW:
+      return Handled(result, OnShowWindow(wParam != FALSE));
     case WM_DRAWITEM:
       return Handled(result, OnDrawItem(static_cast<UINT>(wParam),
                                         reinterpret_cast<const DRAWITEMSTRUCT*>(lParam)));
@@ -96,25 +97,17 @@ LRESULT CMainDialog::OnInitDialog() {
   m_hYesButton = ::GetDlgItem(window, IDC_YES_BUTTON);
   m_hLaterButton = ::GetDlgItem(window, IDC_LATER_BUTTON);
   m_hTerminateButton = ::GetDlgItem(window, IDC_CLOSE_BUTTON);
+  // Only taken over here: the pictures are decoded when a view first shows.
   m_picture.SubclassWindow(::GetDlgItem(window, IDC_ANIMATION));
-
-  // A missing or broken animation leaves the control empty; the workflow
-  // goes on without it.
-  m_picture.LoadFromResource(MAKEINTRESOURCEW(IDR_DOWNLOAD_ANIMATION), L"GIF");
-  m_picture.SetBackground(kBlue);
-  m_picture.Play();
 
   SetControlText(m_hText, IDS_UPDATE_AVAILABLE);
   SetControlText(m_hLaterButton, IDS_LATER);
   SetControlText(m_hTerminateButton, IDS_TERMINATE);
   SetControlText(m_hYesButton, IDS_YES);
 
-  m_background = LoadResourcePicture(MAKEINTRESOURCEW(IDR_BACKGROUND), L"JPEG");
-  PlaceWindows();
+  PlaceDialog();
 
   WaitOrCheck();
-  // The animation plays only while the download view shows.
-  m_picture.StopAnimation();
   return 0;  // no focus is set
 }
 

@@ -70,9 +70,16 @@ class CMainDialog : public CDialogBase<CMainDialog>, public IHttpCallback {
   LRESULT OnEraseBackground(HDC dc);
   LRESULT OnCtlColorStatic(HDC dc);
   LRESULT OnDrawItem(UINT controlId, const DRAWITEMSTRUCT* drawItem);
-  // The animation under the text, and the dialog against the taskbar; both
-  // take the client area's size, the dialog's own size in the template.
-  void PlaceWindows();
+  // When a view shows for the first time (the check thread's ShowWindow
+  // sends this before the window becomes visible): decodes the background
+  // and the animation, once, and places the animation. Until then the
+  // process holds no decoded picture: most runs never show a view.
+  LRESULT OnShowWindow(bool shown);
+  // The dialog against the taskbar, at init; it keeps the client area's size
+  // in the template, the dialog's own size, which the animation is placed by.
+  void PlaceDialog();
+  // The animation under the text, centred by its width once decoded.
+  void PlaceAnimation();
 
   // Reminder (reminder_win.cpp), all on the dialog's thread.
   // At start: wait for a pending reminder with the timer, or check now.
@@ -124,7 +131,9 @@ class CMainDialog : public CDialogBase<CMainDialog>, public IHttpCallback {
   HWND m_hLaterButton = nullptr;
   HWND m_hTerminateButton = nullptr;
   CPictureExWnd m_picture;
-  PicturePtr m_background;  // null when the resource is missing or does not decode
+  PicturePtr m_background;        // null when the resource is missing or does not decode
+  bool m_picturesLoaded = false;  // their decoding was tried, when a view first showed
+  SIZE m_layoutSize{};            // set by PlaceDialog
   // Returned for every static control, so it lives as long as the dialog.
   UniqueBrush m_hStaticBrush;
   // The location of the last redirect; once set, every later check asks it.

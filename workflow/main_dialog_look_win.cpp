@@ -70,15 +70,31 @@ LRESULT CMainDialog::OnDrawItem(UINT controlId, const DRAWITEMSTRUCT* drawItem) 
   return 1;
 }
 
-void CMainDialog::PlaceWindows() {
+LRESULT CMainDialog::OnShowWindow(bool shown) {
+  if (!shown || m_picturesLoaded) return 0;
+  m_picturesLoaded = true;
+  // A missing or broken animation leaves the control empty, and a missing
+  // background the plain blue; the workflow goes on without them.
+  m_picture.LoadFromResource(MAKEINTRESOURCEW(IDR_DOWNLOAD_ANIMATION), L"GIF");
+  m_picture.SetBackground(kBlue);
+  m_background = LoadResourcePicture(MAKEINTRESOURCEW(IDR_BACKGROUND), L"JPEG");
+  PlaceAnimation();
+  return 0;
+}
+
+void CMainDialog::PlaceAnimation() {
+  ::SetWindowPos(m_picture.WindowHandle(), nullptr,
+                 (m_layoutSize.cx - m_picture.PictureWidth()) / 2, kAnimationTop, m_layoutSize.cx,
+                 m_layoutSize.cy, 0);
+}
+
+void CMainDialog::PlaceDialog() {
   HWND window = WindowHandle();
   RECT client{};
   ::GetClientRect(window, &client);
   const int cx = client.right - client.left;
   const int cy = client.bottom - client.top;
-
-  ::SetWindowPos(m_picture.WindowHandle(), nullptr, (cx - m_picture.PictureWidth()) / 2,
-                 kAnimationTop, cx, cy, 0);
+  m_layoutSize = {cx, cy};
 
   APPBARDATA taskbar{};
   taskbar.cbSize = sizeof(taskbar);

@@ -1,9 +1,11 @@
 // How the program's dialog looks on the screen, at 96 and at 144 DPI: the
 // offer, download and no-update views captured from the running program and
-// checked by pixel; and where it stands. With TAVRIN_SCREENSHOT_DIR set,
-// the captures are also written there as bitmaps (the README's pictures).
+// checked by pixel; where it stands; and that a run decodes its pictures
+// only once it shows them. With TAVRIN_SCREENSHOT_DIR set, the captures are
+// also written there as bitmaps (the README's pictures).
 #include <windows.h>
 #include <shellapi.h>
+#include <tlhelp32.h>
 
 #include <gtest/gtest.h>
 
@@ -11,9 +13,11 @@
 #include <fstream>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "platform/unique_handle.h"
 #include "resources/resource.h"
 #include "tests/http/test_server_client.h"
 #include "tests/support/registry.h"
@@ -31,6 +35,24 @@ constexpr COLORREF kWhite = RGB(255, 255, 255);
 constexpr COLORREF kBlack = RGB(0, 0, 0);
 
 using Capture = ScreenCapture;
+
+// Whether process `id` has loaded the platform's image codecs, or nothing
+// when its modules cannot be listed. Wine's picture decoder hands GIF data
+// to them, so they arrive with the first decoded animation frame.
+std::optional<bool> CodecsLoaded(DWORD id) {
+  UniqueFileHandle snapshot;
+  // A process still loading its modules may refuse a snapshot once.
+  for (int attempt = 0; attempt < 5 && !snapshot; ++attempt)
+    snapshot.Reset(CreateToolhelp32Snapshot(TH32CS_SNAPMODULE, id));
+  if (!snapshot) return std::nullopt;
+  MODULEENTRY32W entry{};
+  entry.dwSize = sizeof(entry);
+  for (BOOL more = Module32FirstW(snapshot.Get(), &entry); more;
+       more = Module32NextW(snapshot.Get(), &entry)) {
+    if (_wcsicmp(entry.szModule, L"windowscodecs.dll") == 0) return true;
+  }
+  return false;
+}
 
 // The mean green of row `y` between `left` and `right`.
 double MeanGreen(const Capture& capture, int left, int right, int y) {
@@ -88,14 +110,15 @@ class DialogLookTest : public ::testing::TestWithParam<int> {
     ResetProgramState();
   }
 
-  HWND Start(const std::string& options, const std::string& path) {
+  // The dialog once it shows, within `shownMs` (0: not waited for).
+  HWND Start(const std::string& options, const std::string& path, DWORD shownMs = 20000) {
     const std::string url =
         TestServerUrl("http", "127.0.0.1", TestServerPort("TAVRIN_TEST_HTTP_PORT"), path);
     const std::wstring tail = std::wstring(options.begin(), options.end()) + L"\"\" \"" +
                               std::wstring(url.begin(), url.end()) + L"\" \"0\"";
     m_process = std::make_unique<RawProcess>(ProgramCommand(tail));
     EXPECT_TRUE(m_process->Started());
-    return WaitForShownDialog(m_process->Id(), 20000);
+    return shownMs ? WaitForShownDialog(m_process->Id(), shownMs) : nullptr;
   }
 
   // The client area once `view` holds for it (painting takes a while).
@@ -219,8 +242,31 @@ TEST_P(DialogLookTest, OfferAndDownloadViews) {
   EXPECT_EQ(ExitCode(), 1u);
 }
 
+// A copy waiting for its reminder, and a run until its check is answered
+// (which ends unseen when the answer is negative and nobody asked), hold no
+// decoded picture; the view that shows has them.
 TEST_P(DialogLookTest, NoUpdateView) {
-  HWND dialog = Start("/f ", "/404");
+  SetDword(Hive::User, kSettingsKey, "delaymode", 1);
+  SetQword(Hive::User, kSettingsKey, "lasttime", static_cast<uint64_t>(UnixNow()));
+  Start("", "/404", 0);
+  HWND waiting = nullptr;
+  ASSERT_TRUE(
+      WaitUntil([&] { return (waiting = FindProgramDialog(m_process->Id())) != nullptr; }, 20000));
+  // Answered once the dialog's thread runs its message loop, after its start.
+  DWORD_PTR answer = 0;
+  ASSERT_TRUE(SendMessageTimeoutW(waiting, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 10000, &answer));
+  EXPECT_EQ(CodecsLoaded(m_process->Id()), false) << "a waiting copy decoded a picture";
+  PostMessageW(waiting, RegisterWindowMessageW(L"WM_TAVRIN_BRENLO_EXIT"), 0, 0);
+  EXPECT_EQ(ExitCode(), 1u);
+
+  ScriptedAnswer late;
+  late.status = 404;
+  late.stallSeconds = 2;
+  ScriptAnswer("/404", late);
+  Start("/f ", "/404", 0);
+  ASSERT_TRUE(WaitUntil([] { return !TestServerLog().empty(); }, 20000)) << "no check";
+  EXPECT_EQ(CodecsLoaded(m_process->Id()), false) << "decoded before the check was answered";
+  HWND dialog = WaitForShownDialog(m_process->Id(), 20000);
   ASSERT_TRUE(dialog);
   const RECT close = ControlRect(dialog, IDC_CLOSE_BUTTON);
   const RECT text = ControlRect(dialog, IDC_MESSAGE_TEXT);
@@ -230,6 +276,7 @@ TEST_P(DialogLookTest, NoUpdateView) {
   Save(shot, "no-update");
   ExpectButton(shot, ControlRect(dialog, IDC_CLOSE_BUTTON), kBlue, kWhite);
   EXPECT_GT(shot.Count(ControlRect(dialog, IDC_MESSAGE_TEXT), kWhite), 30);
+  EXPECT_EQ(CodecsLoaded(m_process->Id()), true) << "shown without its animation decoded";
   PressButton(dialog, IDC_CLOSE_BUTTON);
   EXPECT_EQ(ExitCode(), 1u);
 }
