@@ -4,6 +4,7 @@
 #include <userenv.h>
 
 #include <cstdlib>
+#include <memory>
 
 #include "app/globals.h"
 #include "platform/module.h"
@@ -95,14 +96,21 @@ DialogParameters DialogParametersFrom(const std::vector<std::wstring>& args,
 }
 
 int RunMainDialog(const DialogParameters& parameters) {
-  CMainDialog dialog(parameters.checkUrl, parameters.pinCertificate);
-  HWND window = dialog.Create(nullptr, IDD_MAIN_DIALOG);
-  if (!window) return kNoDialogExitCode;
+  auto dialog = std::make_unique<CMainDialog>(parameters.checkUrl, parameters.pinCertificate);
+  // The request goes out while the window is being made.
+  dialog->StartCheckEarly();
+  HWND window = dialog->Create(nullptr, IDD_MAIN_DIALOG);
+  if (!window) {
+    // A check started early still uses the dialog, waiting for a window that
+    // will not come: the object is left to it, and the run ends at once.
+    if (dialog->CheckStarted()) dialog.release();
+    return kNoDialogExitCode;
+  }
   ::ShowWindow(window, SW_HIDE);
   // The quit message carries the same code; the dialog's field is the one
   // that counts.
   RunMessageLoop();
-  return dialog.ExitCode();
+  return dialog->ExitCode();
 }
 
 void EndProcess(int exitCode, ArgumentVector& vector) {

@@ -30,7 +30,8 @@ void AllowRegisteredMessages(HWND window) {
 CMainDialog::CMainDialog(std::wstring checkUrl, int pinCertificate)
     : m_checkUrl(ToNarrow(checkUrl)),
       m_checkUrlText(std::move(checkUrl)),
-      m_pinCertificate(pinCertificate) {}
+      m_pinCertificate(pinCertificate),
+      m_hWindowReady(::CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
 
 bool CMainDialog::ProcessWindowMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam,
                                        LRESULT& result) {
@@ -108,6 +109,7 @@ LRESULT CMainDialog::OnInitDialog() {
   PlaceDialog();
 
   WaitOrCheck();
+  if (m_hWindowReady) ::SetEvent(m_hWindowReady.Get());
   return 0;  // no focus is set
 }
 

@@ -35,6 +35,16 @@ class CMainDialog : public CDialogBase<CMainDialog>, public IHttpCallback {
   bool ProcessWindowMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam,
                             LRESULT& result);
 
+  // Before the window is made: when no reminder is pending, the check starts
+  // at once, so that its request goes out while the window is being made;
+  // what it reports waits until the window is ready. Otherwise, and when it
+  // cannot start, the window's initialisation decides as usual.
+  void StartCheckEarly();
+  // A check thread was started (it may have ended since).
+  bool CheckStarted() const noexcept {
+    return m_hCheckThread != INVALID_HANDLE_VALUE && m_hCheckThread != nullptr;
+  }
+
   // The process exit code once the loop has ended: 1 unless an installer ran
   // and exited with 0.
   int ExitCode() const noexcept { return m_exitCode; }
@@ -105,6 +115,9 @@ class CMainDialog : public CDialogBase<CMainDialog>, public IHttpCallback {
   // ends the dialog with exit code 1: nothing else would ever close it.
   void StartCheckThread(HANDLE predecessor);
   bool CheckThreadRunning() const;
+  // On the check thread, before it touches the window: returns once the
+  // window is initialised.
+  void WaitForWindow() const;
 
   void ShowDownloadView();
   void ShowNoUpdateView();
@@ -145,4 +158,8 @@ class CMainDialog : public CDialogBase<CMainDialog>, public IHttpCallback {
   // must see that a check was made and not start another.
   HANDLE m_hCheckThread = INVALID_HANDLE_VALUE;
   DWORD m_checkThreadId = 0;
+  // Signalled at the end of the window's initialisation; a check started
+  // before it waits for it. Null when it could not be made: then no check
+  // starts early.
+  UniqueKernelHandle m_hWindowReady;
 };

@@ -42,6 +42,11 @@ bool EnvironmentVariableSet(const wchar_t* name) {
 
 }  // namespace
 
+void CMainDialog::StartCheckEarly() {
+  if (!m_hWindowReady || ReminderPendingAtStart(ReadStoredReminder())) return;
+  StartCheckThread(nullptr);
+}
+
 void CMainDialog::WaitOrCheck() {
   // The first due-test comes with the first tick, not now.
   if (ReminderPendingAtStart(ReadStoredReminder())) {

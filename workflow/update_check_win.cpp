@@ -44,15 +44,23 @@ void CMainDialog::StartCheckThread(HANDLE predecessor) {
   auto* start = new (std::nothrow) CheckThreadStart{this, predecessor};
   HANDLE thread =
       start ? ::CreateThread(nullptr, 0, &CheckThreadEntry, start, 0, &m_checkThreadId) : nullptr;
-  m_hCheckThread = thread;
-  if (!thread) {
-    delete start;
+  if (thread) {
+    m_hCheckThread = thread;
+    return;
+  }
+  delete start;
+  // Before the window exists nothing is lost: its initialisation tries again.
+  if (WindowHandle()) {
+    m_hCheckThread = nullptr;
     ::PostMessageW(WindowHandle(), WM_CLOSE, 0, 0);
   }
 }
 
+void CMainDialog::WaitForWindow() const {
+  if (m_hWindowReady) ::WaitForSingleObject(m_hWindowReady.Get(), INFINITE);
+}
+
 DWORD CheckThreadProc(CMainDialog* dialog) {
-  HWND window = dialog->WindowHandle();
   try {
     // A copy: a redirect answered to this very request replaces the field
     // while the request still points into its URL text.
@@ -60,8 +68,9 @@ DWORD CheckThreadProc(CMainDialog* dialog) {
         dialog->m_downloadUrl.empty() ? dialog->m_checkUrl : dialog->m_downloadUrl;
     URL_COMPONENTSA parts;
     if (!CrackRequestUrl(url, parts)) {
+      dialog->WaitForWindow();
       dialog->m_exitCode = 1;
-      ::PostMessageW(window, WM_CLOSE, 0, 0);
+      ::PostMessageW(dialog->WindowHandle(), WM_CLOSE, 0, 0);
       return 0;
     }
     const std::string lastUpdate = ReadLastInstalledUpdate();
@@ -76,12 +85,14 @@ DWORD CheckThreadProc(CMainDialog* dialog) {
     dialog->m_installerFile = nullptr;
   } catch (...) {
     // Out of memory somewhere in the run: end as any failed check does.
-    ::PostMessageW(window, WM_CLOSE, 0, 0);
+    dialog->WaitForWindow();
+    ::PostMessageW(dialog->WindowHandle(), WM_CLOSE, 0, 0);
   }
   return 0;
 }
 
 int CMainDialog::OnResponse(int status, const HttpResponse* response) {
+  WaitForWindow();
   if (status == 200) return InstallFromBody();
   // A redirect (302 or 303): the installer's location. Showing the window
   // shows the offer, or whatever view it is in after a second redirect.
@@ -91,6 +102,7 @@ int CMainDialog::OnResponse(int status, const HttpResponse* response) {
 }
 
 int CMainDialog::OnError(int, DWORD) {
+  WaitForWindow();
   // A download that could not be saved (no folder, a full disk) ends
   // silently, as every failure of the installer's own steps does.
   const bool savingFailed = m_installerFile != nullptr && m_installerFile->Failed();
