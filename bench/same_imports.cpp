@@ -1,16 +1,13 @@
 // Maps the same system DLLs as the updater and ends at once, as the updater
 // ends (TerminateProcess on itself): the floor for an updater start that
 // ends before any work. The table names one function of each DLL the updater
-// imports, so that the loader maps the same set; scripts/bench compares the
-// two sets as Wine loads them.
+// imports at start (the ones it loads on first use are left out), so that
+// the loader maps the same set; scripts/bench compares the two sets as Wine
+// loads them.
 #include <windows.h>
-#include <ole2.h>
-#include <olectl.h>
 #include <shellapi.h>
 #include <shlwapi.h>
 #include <userenv.h>
-#include <wincrypt.h>
-#include <wininet.h>
 
 namespace {
 
@@ -22,15 +19,11 @@ const void* Address(Function* function) {
 // Read once below, so that the table and its imports stay in the program.
 const void* const volatile kImports[] = {
     Address(&RegOpenKeyExW),                 // advapi32
-    Address(&CertCreateCertificateContext),  // crypt32
     Address(&CreateCompatibleDC),            // gdi32
-    Address(&CreateStreamOnHGlobal),         // ole32
-    Address(&OleLoadPicture),                // oleaut32
     Address(&CommandLineToArgvW),            // shell32
     Address(&PathAppendW),                   // shlwapi
     Address(&RegisterWindowMessageA),        // user32
     Address(&CreateEnvironmentBlock),        // userenv
-    Address(&InternetOpenA),                 // wininet
 };
 
 }  // namespace
