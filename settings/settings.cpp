@@ -14,8 +14,7 @@ const char SettingsKey[] = "SOFTWARE\\tavrin\\brenlo";
 namespace {
 
 const char kRunKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run";
-const char kRunValueName[] = "tavrin-brenlo";
-const wchar_t kRunValueNameW[] = L"tavrin-brenlo";
+const wchar_t kRunValueName[] = L"tavrin-brenlo";
 
 // Opens `path` under `hive`, creating it where the process may: a read in the
 // user's hive therefore leaves an empty key behind, and a read of a missing
@@ -85,14 +84,14 @@ BOOL SetRunValue(const wchar_t* command) {
   // Wide: the copy's path and the URL may hold letters that no ANSI code
   // page has, and the logon starts the command as it is stored.
   const DWORD size = static_cast<DWORD>((std::wcslen(command) + 1) * sizeof(wchar_t));
-  return ::RegSetValueExW(key.Get(), kRunValueNameW, 0, REG_SZ,
+  return ::RegSetValueExW(key.Get(), kRunValueName, 0, REG_SZ,
                           reinterpret_cast<const BYTE*>(command), size) == ERROR_SUCCESS;
 }
 
 BOOL DeleteRunValue() {
   const UniqueRegKey key = OpenOrCreate(HKEY_CURRENT_USER, kRunKey, KEY_READ | KEY_WRITE);
   if (!key) return FALSE;
-  return ::RegDeleteValueA(key.Get(), kRunValueName) == ERROR_SUCCESS;
+  return ::RegDeleteValueW(key.Get(), kRunValueName) == ERROR_SUCCESS;
 }
 
 BOOL ReadUpdatesDisabled(int& disabled) {

@@ -84,7 +84,9 @@ DWORD CheckThreadProc(CMainDialog* dialog) {
     request.Send();
     dialog->m_installerFile = nullptr;
   } catch (...) {
-    // Out of memory somewhere in the run: end as any failed check does.
+    // Out of memory somewhere in the run: end as any failed check does. The
+    // file the request wrote to is gone with this thread's stack.
+    dialog->m_installerFile = nullptr;
     dialog->WaitForWindow();
     ::PostMessageW(dialog->WindowHandle(), WM_CLOSE, 0, 0);
   }
