@@ -6,6 +6,7 @@
 #include <windows.h>
 #include <shellapi.h>
 
+#include <cstdint>
 #include <string>
 
 #include "http/http_request.h"
@@ -31,6 +32,17 @@ std::wstring InstallerFolder();
 // any more, such as an installer left behind when the updater ended while it
 // ran. Files that are still in use, and files of any other name, stay.
 void RemoveInstallerLeftovers(const std::wstring& folder);
+
+// True when the installer saved at `path` is signed with `key` (the
+// publisher's, see publisher_key.h): the signature is fetched from beside
+// `installerUrl` (SignatureUrl) as the installer was, with the same pin and
+// no redirect followed, and checked against every byte of the file. On
+// success `held` keeps the file open against writes and deletion, so that
+// what starts is what was checked. Any failure, of the fetch, the signature's
+// form, the platform's verifier or the match, is false; nothing is shown.
+bool InstallerSignedByPublisher(const std::string& installerUrl, BOOL pinCertificate,
+                                const std::wstring& path, const std::uint8_t* key,
+                                UniqueFileHandle& held);
 
 // The body of a 200 on its way to becoming the installer: a fresh temporary
 // file in InstallerFolder that takes the body as it arrives, then renamed to

@@ -9,10 +9,12 @@
 
 #include <vector>
 
+#include "app/globals.h"
 #include "platform/com.h"
 #include "workflow/installer_file_name.h"
 #include "workflow/installer_launch.h"
 #include "workflow/main_dialog.h"
+#include "workflow/publisher_key.h"
 
 namespace {
 
@@ -162,18 +164,39 @@ int CMainDialog::InstallFromBody() {
   // minutes: it must not keep drawing.
   m_picture.StopAnimation();
   int result = 0;
-  if (m_installerFile->Finish()) result = RunInstaller(m_installerFile->InstallerPath());
+  bool refused = false;
+  if (m_installerFile->Finish()) {
+    // An exe with the publisher's key starts only what the publisher signed.
+    const std::uint8_t* key = PublisherKey();
+    UniqueFileHandle verified;
+    if (key == nullptr || InstallerSignedByPublisher(m_requestUrl, m_pinCertificate,
+                                                     m_installerFile->InstallerPath(), key,
+                                                     verified)) {
+      result = RunInstaller(m_installerFile->InstallerPath(), verified);
+    } else {
+      refused = true;
+    }
+  }
   m_installerFile->Discard();
-  ::PostMessageW(WindowHandle(), WM_CLOSE, 0, 0);
+  // A refused installer is a failed download: silent, but a check the user
+  // asked for says that there is no update.
+  if (refused && g_forceCheck != 0) {
+    ShowNoUpdateView();
+  } else {
+    ::PostMessageW(WindowHandle(), WM_CLOSE, 0, 0);
+  }
   return result;
 }
 
-int CMainDialog::RunInstaller(const std::wstring& installerPath) {
+int CMainDialog::RunInstaller(const std::wstring& installerPath, UniqueFileHandle& verified) {
   // The shell's start may hand the file to a shell extension.
   const ScopedComApartment com;
   m_installerRunning = 1;
   UniqueKernelHandle process;
-  if (!LaunchInstaller(installerPath, process)) {
+  const bool started = LaunchInstaller(installerPath, process);
+  // The process has its image now; the installer may do with its file as it likes.
+  verified.Reset();
+  if (!started) {
     m_installerRunning = 0;
     return 0;
   }

@@ -126,7 +126,9 @@ class CMainDialog : public CDialogBase<CMainDialog>, public IHttpCallback {
   // The 200 answer, on the check thread, once the body is whole in
   // m_installerFile: 1 when the installer was started.
   int InstallFromBody();
-  int RunInstaller(const std::wstring& installerPath);
+  // Starts the installer and waits for it; `verified`, the file held since
+  // its signature was checked (or nothing), is let go once it started.
+  int RunInstaller(const std::wstring& installerPath, UniqueFileHandle& verified);
 
   // Shared with the check thread without a lock; the order of events keeps
   // writes apart, atomics keep each read whole.
@@ -139,6 +141,9 @@ class CMainDialog : public CDialogBase<CMainDialog>, public IHttpCallback {
   // Where the running request's 200 body goes. Set and read by the check
   // thread only, for the length of its request.
   InstallerFile* m_installerFile = nullptr;
+  // The URL the running request asks, whose 200 is the installer. Check
+  // thread only, like m_installerFile.
+  std::string m_requestUrl;
   HWND m_hText = nullptr;
   HWND m_hYesButton = nullptr;
   HWND m_hLaterButton = nullptr;

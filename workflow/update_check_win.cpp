@@ -78,6 +78,7 @@ DWORD CheckThreadProc(CMainDialog* dialog) {
     // when the request is over, unless it was started and waited for.
     InstallerFile installer;
     dialog->m_installerFile = &installer;
+    dialog->m_requestUrl = url;
     HttpRequest request(dialog, parts, dialog->m_pinCertificate);
     if (!lastUpdate.empty()) request.SetLastInstalledUpdate(lastUpdate.c_str());
     request.SetBodySink(&installer);

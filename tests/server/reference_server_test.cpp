@@ -110,6 +110,9 @@ TEST(ReferenceServerTest, OffersUntilThePublishedVersionIsInstalledAndServesTheI
     int checkStatus;
     Action action;
     DWORD exitCode;
+    // The program built with the publisher's key: it fetches the signature
+    // that server/publish wrote beside the installer.
+    bool keyed = false;
   };
   const Row rows[] = {
       {"nothing installed: offered, Yes installs over the pinned https", nullptr, "", true, "", 302,
@@ -120,6 +123,8 @@ TEST(ReferenceServerTest, OffersUntilThePublishedVersionIsInstalledAndServesTheI
        1},
       {"an older version installed: offered again", "1.0.0", "", false, "1.0.0", 302, kCloseOffer,
        1},
+      {"the program with the publisher's key installs the signed installer", "1.0.0", "", true,
+       "1.0.0", 302, kPressYes, 0, true},
   };
   size_t logged = 0;
   size_t installed = 0;
@@ -128,9 +133,12 @@ TEST(ReferenceServerTest, OffersUntilThePublishedVersionIsInstalledAndServesTheI
     const std::vector<std::string> leftBefore = DownloadFolder();
     if (row.storeLastUpdate)
       SetString(Hive::Machine, kSettingsKey, "lastupdate", row.storeLastUpdate);
+    const std::wstring arguments = Wide(row.options) + L"\"\" \"" +
+                                   Wide(row.secure ? https : http) + L"\" " +
+                                   (row.secure ? L"1" : L"0");
     RawProcess program(
-        ProgramCommand(Wide(row.options) + L"\"\" \"" + Wide(row.secure ? https : http) + L"\" " +
-                       (row.secure ? L"1" : L"0")),
+        row.keyed ? L"\"" + PathBesideMe(L"tavrin-corvel-keyed.exe") + L"\" " + arguments
+                  : ProgramCommand(arguments),
         {L"TAVRIN_TEST_INSTALLER_LOG=" + installerLog,
          L"TAVRIN_TEST_INSTALLER_LASTUPDATE=" + Wide(version)});
     ASSERT_TRUE(program.Started()) << "error " << program.Error();
@@ -163,7 +171,8 @@ TEST(ReferenceServerTest, OffersUntilThePublishedVersionIsInstalledAndServesTheI
 
     // The check, then the download after Yes; nginx logs each request once
     // it has answered.
-    const size_t expected = logged + (row.action == kPressYes ? 2 : 1);
+    const bool downloaded = row.action == kPressYes;
+    const size_t expected = logged + (downloaded ? (row.keyed ? 3 : 2) : 1);
     WaitUntil([&] { return AccessLog().size() >= expected; }, 5000);
     const std::vector<Served> log = AccessLog();
     ASSERT_EQ(log.size(), expected);
@@ -183,6 +192,12 @@ TEST(ReferenceServerTest, OffersUntilThePublishedVersionIsInstalledAndServesTheI
       EXPECT_EQ(download.bytesSent, std::to_string(installerSize));
       EXPECT_EQ(download.transferEncoding, "");
       ++installed;
+    }
+    if (downloaded && row.keyed) {
+      const Served& signature = log[logged + 2];
+      EXPECT_EQ(signature.status, 200);
+      EXPECT_EQ(signature.target, installerPath + ".sig");
+      EXPECT_EQ(signature.scheme, "https");
     }
     logged = expected;
     EXPECT_EQ(InstallerStarts(installerLog), installed);

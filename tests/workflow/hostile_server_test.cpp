@@ -30,6 +30,7 @@ enum class Drive {
   YesThenEnd,        // "Yes" on the offer, then it ends by itself
   YesThenTerminate,  // "Yes" on the offer; once the download was asked for and a
                      // moment passed, "Terminate"
+  NoUpdateThenOk,    // the first view shown must be "no update"; "OK" ends it
 };
 
 struct Row {
@@ -46,6 +47,11 @@ struct Row {
   // disk of with-small-disks), or null for the user's own profile.
   const char* profiles = nullptr;
   const wchar_t* options = L"";
+  // The program built with the demo publisher's key instead of the product,
+  // and the answer to the installer's signature at `signaturePath`.
+  bool keyed = false;
+  std::string signaturePath = {};
+  std::optional<ScriptedAnswer> signature = {};
 };
 
 std::string DownloadFolder() {
@@ -127,12 +133,15 @@ void RunRow(const Row& row) {
   ::DeleteFileW(InstallerLog().c_str());
   ScriptAnswer("/check", row.check);
   if (row.download) ScriptAnswer("/dl/setup.exe", *row.download);
+  if (row.signature) ScriptAnswer(row.signaturePath, *row.signature);
 
   const std::wstring url(row.checkUrl.begin(), row.checkUrl.end());
   const std::wstring pin(row.pin, row.pin + strlen(row.pin));
-  RawProcess process(
-      ProgramCommand(row.options + std::wstring(L"\"\" \"") + url + L"\" \"" + pin + L"\""),
-      {L"TAVRIN_TEST_INSTALLER_LOG=" + InstallerLog()});
+  const std::wstring arguments =
+      row.options + std::wstring(L"\"\" \"") + url + L"\" \"" + pin + L"\"";
+  RawProcess process(row.keyed ? L"\"" + PathBesideMe(L"tavrin-corvel-keyed.exe") + L"\" " + arguments
+                               : ProgramCommand(arguments),
+                     {L"TAVRIN_TEST_INSTALLER_LOG=" + InstallerLog()});
   ASSERT_TRUE(process.Started()) << "error " << process.Error();
 
   DWORD exitCode = 0xDEAD;
@@ -147,6 +156,12 @@ void RunRow(const Row& row) {
         kRunMs))
         << "still running";
     EXPECT_FALSE(seen) << "the dialog was shown";
+  } else if (row.drive == Drive::NoUpdateThenOk) {
+    HWND dialog = WaitForShownDialog(process.Id(), kRunMs);
+    ASSERT_NE(dialog, nullptr) << "no view";
+    EXPECT_EQ(ControlText(dialog, IDC_MESSAGE_TEXT), L"No software update is required");
+    PressButton(dialog, IDC_CLOSE_BUTTON);
+    EXPECT_TRUE(process.Wait(kRunMs, exitCode)) << "still running";
   } else {
     HWND dialog = WaitForShownDialog(process.Id(), kRunMs);
     ASSERT_NE(dialog, nullptr) << "no offer";
@@ -290,6 +305,84 @@ TEST(HostileServer, NothingUnwholeOrUnpinnedIsStartedAndTheExitCodeHolds) {
   for (const Row& row : rows) {
     SCOPED_TRACE(row.what);
     RunRow(row);
+  }
+  ResetProgramState();
+  ::DeleteFileW(InstallerLog().c_str());
+}
+
+// The program built with a publisher's key starts only an installer whose
+// every byte its signature, fetched from beside the installer, vouches for.
+TEST(HostileServer, WithAPublisherKeyOnlyTheSignedInstallerIsStarted) {
+  const std::string installer = FileBytes(PathBesideMe(L"fake_installer.exe"));
+  const std::string signature = FileBytes(PathBesideMe(L"fake_installer.exe.sig"));
+  const std::string otherKey = FileBytes(PathBesideMe(L"fake_installer.exe.other-key.sig"));
+  ASSERT_GT(installer.size(), 2000u);
+  ASSERT_GE(signature.size(), 8u);
+  ASSERT_GE(otherKey.size(), 8u);
+  const auto answer = [](const std::string& bytes) {
+    ScriptedAnswer a;
+    a.body = bytes;
+    return a;
+  };
+  // One letter of the DOS stub's message: the program still runs, so only
+  // the signature can keep it from starting.
+  std::string altered = installer;
+  const size_t stub = altered.find("DOS mode");
+  ASSERT_NE(stub, std::string::npos);
+  altered[stub] ^= 0x20;
+  const std::string http = std::to_string(TestServerPort("TAVRIN_TEST_HTTP_PORT"));
+  const std::string pinned = std::to_string(TestServerPort("TAVRIN_TEST_HTTPS_PINNED_PORT"));
+  const std::string check = "http://127.0.0.1:" + http + "/check";
+  const std::vector<std::string> twice = {"http", "http"};
+  // The check answers with the installer itself, so its signature lies
+  // beside the check's path; and a run without a key never asks for one.
+  const auto row = [&](const char* what, const std::string& installerBytes,
+                       std::optional<ScriptedAnswer> sig, bool launched) {
+    Row r{what, check, "0", answer(installerBytes), std::nullopt, Drive::Unseen, twice, launched,
+          launched ? 0u : 1u};
+    r.keyed = true;
+    r.signaturePath = "/check.sig";
+    r.signature = std::move(sig);
+    return r;
+  };
+  std::string oversized = signature + std::string(600, '\0');
+  Row rows[] = {
+      row("signed", installer, answer(signature), true),
+      row("a changed byte", altered, answer(signature), false),
+      row("no signature (404)", installer, std::nullopt, false),
+      row("the signature of another key", installer, answer(otherKey), false),
+      row("a signature cut short", installer, answer(signature.substr(0, signature.size() - 1)),
+          false),
+      row("garbage for a signature", installer, answer("not a signature"), false),
+      row("the signature with more than a few hundred bytes after it", installer,
+          answer(oversized), false),
+      row("the signature elsewhere, behind a 302", installer, Redirect(302, "/elsewhere.sig"),
+          false),
+      row("the signature as 500", installer,
+          [&] {
+            ScriptedAnswer a = answer(signature);
+            a.status = 500;
+            return a;
+          }(),
+          false),
+      // The whole way: offered, "Yes", downloaded from a URL with a query,
+      // over the pinned server; the query stays after ".sig".
+      {"signed, offered, with a query, pinned",
+       "https://127.0.0.1:" + pinned + "/check", "1",
+       Redirect(302, "https://127.0.0.1:" + pinned + "/dl/setup.exe?v=2"), answer(installer),
+       Drive::YesThenEnd, {"https_pinned", "https_pinned", "https_pinned"}, true, 0, nullptr,
+       L"", true, "/dl/setup.exe.sig?v=2", answer(signature)},
+      // Refused after a check the user asked for: the answer is "no update".
+      {"a refused signature after /f", check, "0", answer(installer), std::nullopt,
+       Drive::NoUpdateThenOk, twice, false, 1, nullptr, L"/f ", true, "/check.sig",
+       answer(otherKey)},
+      // The product has no key: it asks for no signature.
+      {"no key, no signature asked", check, "0", answer(installer), std::nullopt, Drive::Unseen,
+       {"http"}, true, 0},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.what);
+    RunRow(r);
   }
   ResetProgramState();
   ::DeleteFileW(InstallerLog().c_str());
