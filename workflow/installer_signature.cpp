@@ -1,5 +1,6 @@
 #include "workflow/installer_signature.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -34,18 +35,12 @@ bool ReadCoordinate(const std::uint8_t* der, std::size_t end, std::size_t& at,
 }  // namespace
 
 std::string SignatureUrl(const std::string& installerUrl) {
-  const std::size_t scheme = installerUrl.find("://");
-  const std::size_t authority = scheme == std::string::npos ? 0 : scheme + 3;
-  const std::size_t pathStart = installerUrl.find_first_of("/?#", authority);
-  if (pathStart == std::string::npos) return installerUrl + "/.sig";
-  if (installerUrl[pathStart] != '/') {
-    std::string url = installerUrl;
-    return url.insert(pathStart, "/.sig");
-  }
-  std::size_t pathEnd = installerUrl.find_first_of("?#", pathStart);
-  if (pathEnd == std::string::npos) pathEnd = installerUrl.size();
   std::string url = installerUrl;
-  return url.insert(pathEnd, ".sig");
+  const std::size_t scheme = url.find("://");
+  const std::size_t authority = scheme == std::string::npos ? 0 : scheme + 3;
+  const std::size_t pathStart = std::min(url.find_first_of("/?#", authority), url.size());
+  if (pathStart == url.size() || url[pathStart] != '/') return url.insert(pathStart, "/.sig");
+  return url.insert(std::min(url.find_first_of("?#", pathStart), url.size()), ".sig");
 }
 
 bool RawSignatureFromDer(const std::uint8_t* der, std::size_t size,
