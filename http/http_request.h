@@ -107,7 +107,7 @@ class HttpRequest {
   bool IsSecure() const;
   // The rest of one attempt once the request handle is open; reports the
   // outcome and returns Send's result. The handles are closed by the caller.
-  int Exchange(HINTERNET hRequest, const std::string& serverName);
+  int Exchange(HINTERNET hRoot, HINTERNET hRequest, const std::string& serverName);
   int DeliverBody(HINTERNET hRequest);
   // Reads `length` bytes of body into `sink`; false with `error` set when the
   // read failed, the body ended early or the sink stopped it.

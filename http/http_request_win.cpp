@@ -1,9 +1,12 @@
 #include "http/http_request.h"
 
 #include <cstring>
+#include <mutex>
 #include <string>
+#include <utility>
 
 #include "http/certificate_pin.h"
+#include "platform/slim_lock.h"
 
 namespace {
 
@@ -83,6 +86,83 @@ bool IsAbsoluteUrl(const char* location) {
   return InternetCrackUrlA(location, static_cast<DWORD>(strlen(location)), 0, &parts) != FALSE;
 }
 
+// The most of a refused answer's body that is read away before the request
+// is sent again; a larger one is not worth a second attempt.
+constexpr DWORD kRefusedBodyLimit = 1024 * 1024;
+
+// Reads the rest of the answer on `hRequest` and forgets it, so that the
+// same handle can be sent again. False when it could not be read whole.
+bool DiscardBody(HINTERNET hRequest) {
+  char piece[4096];
+  DWORD total = 0;
+  for (;;) {
+    DWORD read = 0;
+    if (!InternetReadFile(hRequest, piece, sizeof piece, &read)) return false;
+    if (read == 0) return true;
+    total += read;
+    if (total > kRefusedBodyLimit) return false;
+  }
+}
+
+// The proxy's user name and password as the user typed them into the
+// platform's prompt, kept for the rest of the process: all its requests go
+// through the same proxy, whose password is asked once. A server's own
+// credentials are not kept, since a download may go to another host.
+class ProxyCredentials {
+ public:
+  // Before a request is sent: what the user gave for an earlier request.
+  void Apply(HINTERNET hRequest) {
+    const std::lock_guard<SlimLock> hold(m_lock);
+    if (m_user.empty()) return;
+    InternetSetOptionA(hRequest, INTERNET_OPTION_PROXY_USERNAME, m_user.data(),
+                       static_cast<DWORD>(m_user.size()));
+    InternetSetOptionA(hRequest, INTERNET_OPTION_PROXY_PASSWORD, m_password.data(),
+                       static_cast<DWORD>(m_password.size()));
+  }
+  // After the prompt was answered: the platform keeps what was typed on the
+  // request or, as Wine does, on its root handle.
+  void Take(HINTERNET hRoot, HINTERNET hRequest) {
+    std::string user = Option(hRequest, INTERNET_OPTION_PROXY_USERNAME);
+    std::string password = Option(hRequest, INTERNET_OPTION_PROXY_PASSWORD);
+    if (user.empty()) {
+      user = Option(hRoot, INTERNET_OPTION_PROXY_USERNAME);
+      password = Option(hRoot, INTERNET_OPTION_PROXY_PASSWORD);
+    }
+    if (user.empty()) return;
+    const std::lock_guard<SlimLock> hold(m_lock);
+    m_user = std::move(user);
+    m_password = std::move(password);
+  }
+
+ private:
+  static std::string Option(HINTERNET handle, DWORD option) {
+    char text[512] = {};
+    DWORD size = sizeof text;
+    if (!InternetQueryOptionA(handle, option, text, &size)) return {};
+    return std::string(text, strnlen(text, sizeof text));
+  }
+
+  SlimLock m_lock;
+  std::string m_user;
+  std::string m_password;
+};
+
+ProxyCredentials g_proxyCredentials;
+
+// The platform's credential prompt, which it shows only for a 401 or 407.
+// When the user answered it, the platform has stored the credentials on
+// `hRequest` itself: that same handle, with the refused answer read away,
+// is sent again and carries them (a new handle would know none of them).
+// False when there is nothing to send again: no challenge, or cancelled.
+bool AnswerChallenge(HINTERNET hRoot, HINTERNET hRequest) {
+  if (InternetErrorDlg(GetDesktopWindow(), hRequest, ERROR_SUCCESS, kErrorDialogFlags, nullptr) !=
+      ERROR_INTERNET_FORCE_RETRY) {
+    return false;
+  }
+  g_proxyCredentials.Take(hRoot, hRequest);
+  return DiscardBody(hRequest);
+}
+
 }  // namespace
 
 bool CrackRequestUrl(const std::string& url, URL_COMPONENTSA& parts) {
@@ -154,37 +234,33 @@ int HttpRequest::Send() {
     return 0;
   }
 
-  return Exchange(hRequest.Get(), serverName);
+  return Exchange(hRoot.Get(), hRequest.Get(), serverName);
 }
 
-int HttpRequest::Exchange(HINTERNET hRequest, const std::string& serverName) {
+int HttpRequest::Exchange(HINTERNET hRoot, HINTERNET hRequest, const std::string& serverName) {
   const bool pinned = m_certificateLoaded && IsSecure();
   if (pinned) PreparePin(hRequest);
+  g_proxyCredentials.Apply(hRequest);
 
   const std::string headerText = ExtraHeaderText(m_headers);
-  if (!HttpSendRequestA(hRequest, headerText.c_str(), static_cast<DWORD>(headerText.size()),
-                        nullptr, 0)) {
-    const DWORD error = GetLastError();
-    m_callback->OnError(SendFailed, error);
-    return 0;
+  for (;;) {
+    if (!HttpSendRequestA(hRequest, headerText.c_str(), static_cast<DWORD>(headerText.size()),
+                          nullptr, 0)) {
+      const DWORD error = GetLastError();
+      m_callback->OnError(SendFailed, error);
+      return 0;
+    }
+    // The request has been sent by now, but nothing of the answer is used,
+    // nor any prompt shown for it, unless the server presented the pinned
+    // certificate: pinning switched the platform's own checks off, so any
+    // server completed the handshake, and one that asks for a password
+    // must not get what the user types.
+    if (pinned && !CheckPin(hRequest, m_certificate.Get())) {
+      m_callback->OnError(CertificateMismatch, 0);
+      return 0;
+    }
+    if (!AnswerChallenge(hRoot, hRequest)) break;
   }
-
-  // The platform shows its credential dialog only for a 401 or 407. When the
-  // user answered it, the whole attempt is made again, nested in this one,
-  // whose handles stay open until it is over; it has made the callback.
-  if (InternetErrorDlg(GetDesktopWindow(), hRequest, ERROR_SUCCESS, kErrorDialogFlags, nullptr) ==
-      ERROR_INTERNET_FORCE_RETRY) {
-    Send();
-    return 0;
-  }
-
-  // The request has been sent by now, but nothing of the answer is used
-  // unless the server presented the pinned certificate.
-  if (pinned && !CheckPin(hRequest, m_certificate.Get())) {
-    m_callback->OnError(CertificateMismatch, 0);
-    return 0;
-  }
-
   char status[kStatusCapacity];
   if (!QueryText(hRequest, HTTP_QUERY_STATUS_CODE, status, sizeof(status))) {
     const DWORD error = GetLastError();

@@ -66,6 +66,8 @@ bool CMainDialog::Dispatch(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& 
       return Handled(result, OnEraseBackground(reinterpret_cast<HDC>(wParam)));
     case WM_TIMER:
       return Handled(result, wParam == kReminderTimerId ? OnTimer() : 0);
+    case kCheckUnreachedMessage:
+      return Handled(result, OnCheckUnreached());
     case WM_COMMAND:
       return OnCommand(CommandId(wParam), result);
     default:

@@ -63,6 +63,8 @@ class CMainDialog : public CDialogBase<CMainDialog>, public IHttpCallback {
   // 90 seconds whether it has run out.
   static constexpr UINT_PTR kReminderTimerId = 100;
   static constexpr UINT kReminderTimerMs = 90000;
+  // Posted by a due check that never reached the server.
+  static constexpr UINT kCheckUnreachedMessage = WM_APP + 1;
 
   // The message map proper.
   bool Dispatch(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result);
@@ -98,11 +100,18 @@ class CMainDialog : public CDialogBase<CMainDialog>, public IHttpCallback {
   LRESULT ShowReminderMenu();
   // Commands 2001 to 2004 of that menu; ends the dialog in every case.
   LRESULT OnReminderCommand(UINT id);
-  // Timer 100: when the postponement has run out, clear the schedule, stop
-  // the timer and check, unless a check was started before.
+  // Timer 100: when the postponement has run out, the due check.
   LRESULT OnTimer();
   // Another copy asks for a check now, shown even when negative.
   LRESULT OnUpdateNow();
+  // Stops the timer and checks, unless a check was started before: then the
+  // schedule is cleared at once. The schedule of a new check is cleared when
+  // the server answers; one that never reaches it keeps the reminder and
+  // the copy waits again, trying at each later tick.
+  LRESULT StartDueCheck();
+  LRESULT OnCheckUnreached();
+  // On the check thread, once the server has answered with any status.
+  void OnServerAnswered();
   // Another copy asks this one to quit (unless IS_TAVRIN_AUTOIMPORTER is set).
   LRESULT OnExitRequest();
   // Installs and registers the per-user copy, records the postponement and
@@ -134,6 +143,12 @@ class CMainDialog : public CDialogBase<CMainDialog>, public IHttpCallback {
   // writes apart, atomics keep each read whole.
   std::atomic<int> m_installerRunning{0};  // 1 while a started installer is waited for
   std::atomic<int> m_exitCode{1};
+  // Set by a due check before it starts; cleared by the check thread once
+  // the server has answered, when it clears the schedule.
+  std::atomic<bool> m_resetScheduleOnAnswer{false};
+  // The last due check never reached the server: the next due tick starts
+  // one again. Dialog thread only.
+  bool m_retryDueCheck = false;
   std::string m_checkUrl;  // empty when the ANSI code page cannot hold it
   // The check URL as the command line gave it, for the copy's command lines.
   std::wstring m_checkUrlText;
@@ -160,7 +175,8 @@ class CMainDialog : public CDialogBase<CMainDialog>, public IHttpCallback {
   std::string m_downloadUrl;
   // INVALID_HANDLE_VALUE: no check was ever started. The handle of a
   // finished thread is kept, never closed: the starters other than "Yes"
-  // must see that a check was made and not start another.
+  // must see that a check was made and not start another. Only a due check
+  // that never reached the server is closed, when it is tried again.
   HANDLE m_hCheckThread = INVALID_HANDLE_VALUE;
   DWORD m_checkThreadId = 0;
   // Signalled at the end of the window's initialisation; a check started

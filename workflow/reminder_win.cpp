@@ -106,19 +106,48 @@ LRESULT CMainDialog::OnReminderCommand(UINT id) {
 
 LRESULT CMainDialog::OnTimer() {
   if (!ReminderDue(ReadStoredReminder(), static_cast<int64_t>(std::time(nullptr)))) return 0;
-  ResetSchedule();
-  ::KillTimer(WindowHandle(), kReminderTimerId);
-  // A check started earlier in this process (the offer is on screen, or the
-  // download runs) is not started again.
-  if (m_hCheckThread == INVALID_HANDLE_VALUE) StartCheckThread(nullptr);
-  return 0;
+  return StartDueCheck();
 }
 
 LRESULT CMainDialog::OnUpdateNow() {
   g_forceCheck = 1;  // the user asked: a negative answer is shown
-  ResetSchedule();
+  return StartDueCheck();
+}
+
+LRESULT CMainDialog::StartDueCheck() {
+  if (m_retryDueCheck) {
+    // The last due check never reached the server. Its thread ended right
+    // after it said so; one that has not yet is waited for at a later tick.
+    if (CheckThreadRunning()) return 0;
+    ::CloseHandle(m_hCheckThread);
+    m_hCheckThread = INVALID_HANDLE_VALUE;
+    m_retryDueCheck = false;
+  }
   ::KillTimer(WindowHandle(), kReminderTimerId);
-  return OnTimer();
+  // A check started earlier in this process (the offer is on screen, or the
+  // download runs) has had its answer and is not started again.
+  if (m_hCheckThread != INVALID_HANDLE_VALUE) {
+    ResetSchedule();
+    return 0;
+  }
+  // The schedule is cleared only once the server has answered: a laptop
+  // that is offline when the reminder runs out is reminded later.
+  m_resetScheduleOnAnswer = true;
+  StartCheckThread(nullptr);
+  return 0;
+}
+
+LRESULT CMainDialog::OnCheckUnreached() {
+  // Anyone may post this number; only a due check that kept its reminder
+  // makes the copy wait again.
+  if (!m_resetScheduleOnAnswer) return 0;
+  m_retryDueCheck = true;
+  ::SetTimer(WindowHandle(), kReminderTimerId, kReminderTimerMs, nullptr);
+  return 0;
+}
+
+void CMainDialog::OnServerAnswered() {
+  if (m_resetScheduleOnAnswer.exchange(false)) ResetSchedule();
 }
 
 LRESULT CMainDialog::OnExitRequest() {

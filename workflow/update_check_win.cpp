@@ -96,6 +96,7 @@ DWORD CheckThreadProc(CMainDialog* dialog) {
 
 int CMainDialog::OnResponse(int status, const HttpResponse* response) {
   WaitForWindow();
+  OnServerAnswered();
   if (status == 200) return InstallFromBody();
   // A redirect (302 or 303): the installer's location. Showing the window
   // shows the offer, or whatever view it is in after a second redirect.
@@ -104,12 +105,21 @@ int CMainDialog::OnResponse(int status, const HttpResponse* response) {
   return 0;
 }
 
-int CMainDialog::OnError(int, DWORD) {
+int CMainDialog::OnError(int code, DWORD) {
   WaitForWindow();
   // A download that could not be saved (no folder, a full disk) ends
   // silently, as every failure of the installer's own steps does.
   const bool savingFailed = m_installerFile != nullptr && m_installerFile->Failed();
   if (m_installerFile != nullptr) m_installerFile->Discard();
+  // Opening, connecting and sending failed, or the pin refused the server:
+  // nothing came from the update server. Any later code is its answer.
+  if (code > CertificateMismatch) {
+    OnServerAnswered();
+  } else if (m_resetScheduleOnAnswer && g_forceCheck == 0) {
+    // A due reminder's check: the copy keeps its reminder and waits again.
+    ::PostMessageW(WindowHandle(), kCheckUnreachedMessage, 0, 0);
+    return 1;
+  }
   // Every other failure, of the transport, TLS, pin or status, means no
   // update; only a check the user asked for says so.
   if (g_forceCheck == 0 || savingFailed) {

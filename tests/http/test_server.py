@@ -19,6 +19,9 @@ Control (on any listener; never logged):
                            the table. A path with a query matches exactly;
                            otherwise the path without its query is used.
   POST /__control/reset    forgets every script and the log
+  POST /__control/open-late  starts listening, plain HTTP, on the late port,
+                           where nothing listened before: a server that
+                           comes back (listener "late")
   GET  /__control/log      the log, one block per request, in arrival order:
                              REQUEST <listener> <method> <target>
                              H <name>: <value>      (as received, in order)
@@ -129,6 +132,9 @@ class Handler(BaseHTTPRequestHandler):
             with STATE.lock:
                 STATE.scripts.clear()
                 STATE.log.clear()
+            self.plain(200, b"ok")
+        elif what == "open-late" and self.command == "POST":
+            LATE.open()
             self.plain(200, b"ok")
         elif what == "log" and self.command == "GET":
             lines = []
@@ -297,6 +303,30 @@ def refused_port():
         return s.getsockname()[1]
 
 
+class LateListener:
+    """Plain HTTP on a port chosen at start, listening only once asked to."""
+
+    def __init__(self):
+        self.port = refused_port()
+        self.server = None
+        self.lock = threading.Lock()
+
+    def open(self):
+        with self.lock:
+            if self.server is None:
+                self.server = Server("late", ("127.0.0.1", self.port))
+                threading.Thread(target=self.server.serve_forever, daemon=True).start()
+
+    def close(self):
+        with self.lock:
+            if self.server is not None:
+                self.server.shutdown()
+                self.server.server_close()
+
+
+LATE = LateListener()
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--work-dir", required=True, help="folder for the made certificate")
@@ -337,6 +367,7 @@ def main():
         "TAVRIN_TEST_HTTPS_ALT_HOST": ports["https_alt"][0],
         "TAVRIN_TEST_HTTPS_ALT_PORT": ports["https_alt"][1],
         "TAVRIN_TEST_REFUSED_PORT": refused_port(),
+        "TAVRIN_TEST_LATE_PORT": LATE.port,
     }
     temporary = args.ready_file + ".part"
     with open(temporary, "w") as f:
@@ -351,6 +382,7 @@ def main():
     for server in servers:
         server.shutdown()
         server.server_close()
+    LATE.close()
     return 0
 
 

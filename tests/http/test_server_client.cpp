@@ -128,6 +128,8 @@ void ScriptAnswer(const std::string& path, const ScriptedAnswer& answer) {
 
 void ResetTestServers() { Control("POST", "reset"); }
 
+void OpenLateListener() { Control("POST", "open-late"); }
+
 std::vector<LoggedRequest> TestServerLog() {
   std::vector<LoggedRequest> log;
   std::istringstream lines(Control("GET", "log"));

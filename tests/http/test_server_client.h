@@ -43,7 +43,7 @@ inline ScriptedAnswer Redirect(int status, const std::string& location) {
 
 struct LoggedRequest {
   std::string listener;  // "http", "https_pinned", "https_other", "https_chain", "https_beside",
-                         // "https_alt"
+                         // "https_alt", "late"
   std::string method;
   std::string target;                                        // path with query, as received
   std::vector<std::pair<std::string, std::string>> headers;  // in the order received
@@ -66,4 +66,6 @@ inline uint8_t GeneratedByte(size_t index) { return static_cast<uint8_t>(index %
 // Each call fails the current test when the server does not answer as expected.
 void ScriptAnswer(const std::string& path, const ScriptedAnswer& answer);
 void ResetTestServers();
+// Plain HTTP starts listening on TAVRIN_TEST_LATE_PORT, as listener "late".
+void OpenLateListener();
 std::vector<LoggedRequest> TestServerLog();

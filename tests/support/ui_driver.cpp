@@ -2,6 +2,7 @@
 
 #include <cwchar>
 #include <iterator>
+#include <vector>
 
 namespace {
 
@@ -22,7 +23,62 @@ BOOL CALLBACK MatchDialog(HWND window, LPARAM parameter) {
   return FALSE;
 }
 
+struct ProcessSearch {
+  DWORD processId;
+  bool (*matches)(HWND window);
+  HWND found;
+};
+
+BOOL CALLBACK MatchProcessWindow(HWND window, LPARAM parameter) {
+  auto* search = reinterpret_cast<ProcessSearch*>(parameter);
+  DWORD owner = 0;
+  ::GetWindowThreadProcessId(window, &owner);
+  if (owner != search->processId || !search->matches(window)) return TRUE;
+  search->found = window;
+  return FALSE;
+}
+
+HWND FindProcessWindow(DWORD processId, bool (*matches)(HWND window)) {
+  ProcessSearch search = {processId, matches, nullptr};
+  ::EnumWindows(&MatchProcessWindow, reinterpret_cast<LPARAM>(&search));
+  return search.found;
+}
+
+// The edit fields of `dialog`, in the dialog's order.
+std::vector<HWND> EditFields(HWND dialog) {
+  std::vector<HWND> fields;
+  for (HWND child = ::GetWindow(dialog, GW_CHILD); child; child = ::GetWindow(child, GW_HWNDNEXT)) {
+    wchar_t className[16] = {};
+    ::GetClassNameW(child, className, static_cast<int>(std::size(className)));
+    if (_wcsicmp(className, L"Edit") == 0) fields.push_back(child);
+  }
+  return fields;
+}
+
+bool IsCredentialPrompt(HWND window) {
+  wchar_t className[16] = {};
+  ::GetClassNameW(window, className, static_cast<int>(std::size(className)));
+  return ::IsWindowVisible(window) && wcscmp(className, L"#32770") == 0 &&
+         EditFields(window).size() >= 2;
+}
+
 }  // namespace
+
+bool AnyWindowShown(DWORD processId) {
+  return FindProcessWindow(processId, [](HWND window) { return ::IsWindowVisible(window) != 0; });
+}
+
+HWND FindCredentialPrompt(DWORD processId) {
+  return FindProcessWindow(processId, &IsCredentialPrompt);
+}
+
+void AnswerCredentialPrompt(HWND prompt, const std::wstring& user, const std::wstring& password) {
+  const std::vector<HWND> fields = EditFields(prompt);
+  if (fields.size() < 2) return;
+  ::SendMessageW(fields[0], WM_SETTEXT, 0, reinterpret_cast<LPARAM>(user.c_str()));
+  ::SendMessageW(fields[1], WM_SETTEXT, 0, reinterpret_cast<LPARAM>(password.c_str()));
+  PressButton(prompt, IDOK);
+}
 
 bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs) {
   const ULONGLONG deadline = ::GetTickCount64() + timeoutMs;

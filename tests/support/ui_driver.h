@@ -28,5 +28,17 @@ bool ControlShown(HWND dialog, int id);
 // BN_CLICKED, posted.
 void PressButton(HWND dialog, int id);
 
+// Whether any top-level window of `processId` is visible: the program's
+// dialog, or a prompt the platform shows on its behalf.
+bool AnyWindowShown(DWORD processId);
+
+// The platform's credential prompt of `processId` (a visible dialog with a
+// user name and a password field), or null.
+HWND FindCredentialPrompt(DWORD processId);
+
+// Types `user` and `password` into the prompt's two fields and presses OK,
+// as a person would.
+void AnswerCredentialPrompt(HWND prompt, const std::wstring& user, const std::wstring& password);
+
 // WM_CLOSE, posted, as the system menu or Alt+F4 would send it.
 void PostClose(HWND dialog);

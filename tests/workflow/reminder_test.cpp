@@ -206,12 +206,13 @@ class ReminderTest : public ::testing::Test {
 
   // A copy waiting for a reminder: hidden, its timer running, no request made.
   HWND StartWaitingCopy(uint32_t mode, int64_t lastTime,
-                        const std::vector<std::wstring>& environment = {}) {
+                        const std::vector<std::wstring>& environment = {},
+                        const std::string& url = Http("/check"), const char* pin = "0") {
     SetDword(Hive::User, kSettingsKey, "delaymode", mode);
     SetQword(Hive::User, kSettingsKey, "lasttime", static_cast<uint64_t>(lastTime));
     SetDword(Hive::User, kSettingsKey, "md_cu_disable", 1);
     SetString(Hive::User, kRunKey, "tavrin-brenlo", "\"waiting\" \"\" \"u\" \"0\"");
-    Start(ProgramPath(), Http("/check"), "0", environment);
+    Start(ProgramPath(), url, pin, environment);
     HWND dialog = nullptr;
     EXPECT_TRUE(WaitUntil([&] { return (dialog = FindProgramDialog(m_process->Id())) != nullptr; },
                           kSeenMs));
@@ -438,6 +439,53 @@ TEST_F(ReminderTest, WaitingCopyChecksOnlyWhenItsTickFindsThePostponementOver) {
     EXPECT_FALSE(::IsWindowVisible(waiting));
     EXPECT_EQ(ChecksLogged(), 1u);
     ExpectReset(ReadSchedule(), before);
+  }
+}
+
+// A due check that never reaches the server (offline, or a server the pin
+// refuses) keeps the whole reminder, and the copy waits on, hidden; a later
+// tick that reaches the server clears the schedule as any answer does.
+TEST_F(ReminderTest, DueCheckThatNeverReachesTheServerKeepsTheReminder) {
+  ScriptAnswer("/check", NoUpdate());
+  const int64_t due = UnixNow() - kDay;
+  const std::string late =
+      TestServerUrl("http", "127.0.0.1", TestServerPort("TAVRIN_TEST_LATE_PORT"), "/check");
+  const std::string impostor =
+      TestServerUrl("https", "127.0.0.1", TestServerPort("TAVRIN_TEST_HTTPS_OTHER_PORT"), "/check");
+  struct Unreached {
+    const char* what;
+    std::string url;
+    const char* pin;
+  };
+  for (const Unreached& c : {Unreached{"another certificate, pinned", impostor, "1"},
+                             Unreached{"nothing listening", late, "0"}}) {
+    SCOPED_TRACE(c.what);
+    HWND waiting = StartWaitingCopy(1, due, {}, c.url, c.pin);
+    ASSERT_TRUE(waiting);
+    const Schedule before = ReadSchedule();
+    Deliver(waiting, WM_TIMER, 100);
+    EXPECT_TRUE(StillRunning(3000));
+    EXPECT_FALSE(::IsWindowVisible(waiting));
+    const Schedule kept = ReadSchedule();
+    EXPECT_EQ(kept.delayMode, 1u);
+    EXPECT_EQ(kept.lastTime, due);
+    EXPECT_EQ(kept.disabled, 1u);
+    EXPECT_EQ(kept.runValue, before.runValue);
+    if (c.url == impostor) {
+      EXPECT_EQ(TestServerLog().size(), 1u) << "asked once, its answer unused";
+      m_process.reset();
+      ResetTestServers();
+      ScriptAnswer("/check", NoUpdate());
+      continue;
+    }
+    // The server is back: the next tick reaches it, and its answer (no
+    // update) clears the schedule and ends the copy.
+    OpenLateListener();
+    const int64_t reached = UnixNow();
+    Deliver(waiting, WM_TIMER, 100);
+    EXPECT_EQ(ExitCode(), 1u);
+    EXPECT_EQ(ChecksLogged(), 1u);
+    ExpectReset(ReadSchedule(), reached);
   }
 }
 

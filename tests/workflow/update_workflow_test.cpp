@@ -517,6 +517,157 @@ TEST_F(UnfriendlyAccountTest, ProfileOutsideTheCodePageAndAFileHeldForAMoment) {
   DeleteFolderTree(profiles);
 }
 
+namespace {
+
+constexpr char kInternetSettingsKey[] =
+    "Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings";
+
+// The user's proxy, as Internet Options writes it, for the life of the object.
+class ScopedUserProxy {
+ public:
+  explicit ScopedUserProxy(unsigned port)
+      : m_server(Hive::User, L"Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings",
+                 L"ProxyServer", REG_SZ, L"127.0.0.1:" + std::to_wstring(port)) {
+    SetDword(Hive::User, kInternetSettingsKey, "ProxyEnable", 1);
+  }
+  ~ScopedUserProxy() { SetDword(Hive::User, kInternetSettingsKey, "ProxyEnable", 0); }
+  ScopedUserProxy(const ScopedUserProxy&) = delete;
+  ScopedUserProxy& operator=(const ScopedUserProxy&) = delete;
+
+ private:
+  ScopedStringValue m_server;
+};
+
+// The requests a tinyproxy log records after its first `skip` bytes, as
+// "GET <url>" or "CONNECT <host:port>".
+std::vector<std::string> ProxiedRequests(const char* logVariable, size_t skip) {
+  std::string path = "Z:" + TestServerValue(logVariable);
+  std::replace(path.begin(), path.end(), '/', '\\');
+  const std::string log = FileBytes(Wide(path));
+  std::vector<std::string> requests;
+  const std::regex line(R"(Request \(file descriptor \d+\): (\S+ \S+) HTTP)");
+  for (auto it = std::sregex_iterator(log.begin() + std::min(skip, log.size()), log.end(), line);
+       it != std::sregex_iterator(); ++it) {
+    requests.push_back((*it)[1]);
+  }
+  return requests;
+}
+
+size_t ProxyLogSize(const char* logVariable) {
+  std::string path = "Z:" + TestServerValue(logVariable);
+  std::replace(path.begin(), path.end(), '/', '\\');
+  return FileBytes(Wide(path)).size();
+}
+
+}  // namespace
+
+using ProxyTest = UpdateWorkflowTest;
+
+// The user's proxy from Internet Options, a real one: the check and the
+// download go through it, pinned https through its tunnel, its password is
+// asked once, and a proxy that is down or a prompt that is cancelled end the
+// run quietly.
+TEST_F(ProxyTest, ChecksAndDownloadsGoThroughTheUsersProxy) {
+  enum class Prompt { None, Typed, Cancelled };
+  struct Case {
+    const char* what;
+    const char* proxyPort;  // the variable naming its port
+    const char* proxyLog;   // and its log; null: none to read
+    bool secure;            // the pinned https server, pin on
+    Prompt prompt;
+    bool installed;  // else a quiet end with 1 and nothing asked of the server
+  };
+  const Case cases[] = {
+      {"plain forwarding", "TAVRIN_TEST_PROXY_PORT", "TAVRIN_TEST_PROXY_LOG", false, Prompt::None,
+       true},
+      {"pinned https through the tunnel", "TAVRIN_TEST_PROXY_PORT", "TAVRIN_TEST_PROXY_LOG", true,
+       Prompt::None, true},
+      {"a password asked once", "TAVRIN_TEST_AUTH_PROXY_PORT", "TAVRIN_TEST_AUTH_PROXY_LOG", false,
+       Prompt::Typed, true},
+      {"the password prompt cancelled", "TAVRIN_TEST_AUTH_PROXY_PORT", "TAVRIN_TEST_AUTH_PROXY_LOG",
+       false, Prompt::Cancelled, false},
+      {"a proxy that is down", "TAVRIN_TEST_REFUSED_PORT", nullptr, false, Prompt::None, false},
+  };
+  const std::wstring user = Wide(TestServerValue("TAVRIN_TEST_AUTH_PROXY_USER"));
+  const std::wstring password = Wide(TestServerValue("TAVRIN_TEST_AUTH_PROXY_PASSWORD"));
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    SetUp();
+    SetString(Hive::Machine, kSettingsKey, "lastupdate", "2024-05-01");
+    ScriptedAnswer download;
+    download.body = Installer();
+    ScriptOffer(download);
+    const size_t logStart = c.proxyLog ? ProxyLogSize(c.proxyLog) : 0;
+    const ScopedUserProxy proxy(TestServerPort(c.proxyPort));
+
+    ASSERT_TRUE(Start("", c.secure ? Pinned("/check") : Http("/check"), c.secure ? "1" : "0"));
+    int prompts = 0;
+    bool offered = false;
+    bool otherView = false;
+    DWORD code = 0xDEAD;
+    EXPECT_TRUE(WaitUntil(
+        [&] {
+          if (HWND prompt = FindCredentialPrompt(m_process->Id())) {
+            if (++prompts == 1 && c.prompt == Prompt::Typed) {
+              AnswerCredentialPrompt(prompt, user, password);
+            } else {
+              PressButton(prompt, IDCANCEL);
+            }
+            WaitUntil([&] { return !::IsWindow(prompt) || !::IsWindowVisible(prompt); }, kSeenMs);
+            return false;
+          }
+          HWND dialog = FindProgramDialog(m_process->Id());
+          if (dialog && ::IsWindowVisible(dialog) && !offered) {
+            if (ControlShown(dialog, IDC_YES_BUTTON)) {
+              offered = true;
+              PressButton(dialog, IDC_YES_BUTTON);
+            } else {
+              otherView = true;
+            }
+          }
+          return m_process->Wait(0, code);
+        },
+        kRunMs))
+        << "still running";
+    EXPECT_EQ(prompts, c.prompt == Prompt::None ? 0 : 1);
+    EXPECT_FALSE(otherView);
+    EXPECT_EQ(offered, c.installed);
+    EXPECT_EQ(code, c.installed ? 0u : 1u);
+
+    const std::vector<LoggedRequest> log = TestServerLog();
+    if (!c.installed) {
+      EXPECT_EQ(log.size(), 0u);
+      EXPECT_EQ(InstallerStarts().size(), 0u);
+      TearDown();
+      continue;
+    }
+    ExpectOneInstallerRunAndGone();
+    ASSERT_EQ(log.size(), 2u);
+    ExpectProgramRequest(log[0], "/check", "2024-05-01");
+    ExpectProgramRequest(log[1], "/dl/setup.exe", "2024-05-01");
+    const std::vector<std::string> proxied = ProxiedRequests(c.proxyLog, logStart);
+    if (c.secure) {
+      const std::string tunnel =
+          "CONNECT 127.0.0.1:" + std::to_string(TestServerPort("TAVRIN_TEST_HTTPS_PINNED_PORT"));
+      EXPECT_EQ(proxied, (std::vector<std::string>{tunnel, tunnel}));
+    } else {
+      // The proxy's name for itself, which it adds to what it forwards.
+      for (const LoggedRequest& request : log) {
+        ASSERT_EQ(request.Values("Via").size(), 1u);
+        EXPECT_NE(request.Values("Via")[0].find("tinyproxy"), std::string::npos);
+      }
+      // Requests the proxy refused for want of the password are logged too,
+      // as the same request again.
+      std::vector<std::string> asked = proxied;
+      asked.erase(std::unique(asked.begin(), asked.end()), asked.end());
+      EXPECT_EQ(asked, (std::vector<std::string>{"GET " + Http("/check"),
+                                                 "GET " + Http("/dl/setup.exe")}));
+      EXPECT_EQ(proxied.size() > asked.size(), c.prompt == Prompt::Typed);
+    }
+    TearDown();
+  }
+}
+
 int wmain(int argc, wchar_t** argv) {
   ::testing::InitGoogleTest(&argc, argv);
   return RUN_ALL_TESTS();
