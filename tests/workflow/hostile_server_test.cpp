@@ -139,9 +139,8 @@ void RunRow(const Row& row) {
   const std::wstring pin(row.pin, row.pin + strlen(row.pin));
   const std::wstring arguments =
       row.options + std::wstring(L"\"\" \"") + url + L"\" \"" + pin + L"\"";
-  RawProcess process(row.keyed
-                         ? L"\"" + PathBesideMe(L"tavrin-corvel-keyed.exe") + L"\" " + arguments
-                         : ProgramCommand(arguments),
+  RawProcess process(row.keyed ? L"\"" + PathBesideMe(L"tavrin-corvel-keyed.exe") + L"\" " + arguments
+                               : ProgramCommand(arguments),
                      {L"TAVRIN_TEST_INSTALLER_LOG=" + InstallerLog()});
   ASSERT_TRUE(process.Started()) << "error " << process.Error();
 
@@ -289,8 +288,8 @@ TEST(HostileServer, NothingUnwholeOrUnpinnedIsStartedAndTheExitCodeHolds) {
       // The pin decides before anything of the answer is used: no password
       // prompt for an impostor (Unseen watches every window of the program).
       {"another certificate asking for a password, pinned", url("https_other", "/check"), "1",
-       body([](ScriptedAnswer& a) { a.basicAuth = "updater:s3cret"; }), std::nullopt, Drive::Unseen,
-       other, false, 1},
+       body([](ScriptedAnswer& a) { a.basicAuth = "updater:s3cret"; }), std::nullopt,
+       Drive::Unseen, other, false, 1},
       {"the download from another certificate, pinned", url("https_pinned", "/check"), "1",
        Redirect(302, url("https_other", "/dl/setup.exe")), whole, Drive::YesThenEnd,
        pinnedThenOther, false, 1},
@@ -343,8 +342,8 @@ TEST(HostileServer, WithAPublisherKeyOnlyTheSignedInstallerIsStarted) {
   // beside the check's path; and a run without a key never asks for one.
   const auto row = [&](const char* what, const std::string& installerBytes,
                        std::optional<ScriptedAnswer> sig, bool launched) {
-    Row r{what,          check, "0",      answer(installerBytes), std::nullopt,
-          Drive::Unseen, twice, launched, launched ? 0u : 1u};
+    Row r{what, check, "0", answer(installerBytes), std::nullopt, Drive::Unseen, twice, launched,
+          launched ? 0u : 1u};
     r.keyed = true;
     r.signaturePath = "/check.sig";
     r.signature = std::move(sig);
@@ -359,12 +358,11 @@ TEST(HostileServer, WithAPublisherKeyOnlyTheSignedInstallerIsStarted) {
       row("a signature cut short", installer, answer(signature.substr(0, signature.size() - 1)),
           false),
       row("garbage for a signature", installer, answer("not a signature"), false),
-      row("the signature with more than a few hundred bytes after it", installer, answer(oversized),
-          false),
+      row("the signature with more than a few hundred bytes after it", installer,
+          answer(oversized), false),
       row("the signature elsewhere, behind a 302", installer, Redirect(302, "/elsewhere.sig"),
           false),
-      row(
-          "the signature as 500", installer,
+      row("the signature as 500", installer,
           [&] {
             ScriptedAnswer a = answer(signature);
             a.status = 500;
@@ -374,33 +372,17 @@ TEST(HostileServer, WithAPublisherKeyOnlyTheSignedInstallerIsStarted) {
       // The whole way: offered, "Yes", downloaded from a URL with a query,
       // over the pinned server; the query stays after ".sig".
       {"signed, offered, with a query, pinned",
-       "https://127.0.0.1:" + pinned + "/check",
-       "1",
-       Redirect(302, "https://127.0.0.1:" + pinned + "/dl/setup.exe?v=2"),
-       answer(installer),
-       Drive::YesThenEnd,
-       {"https_pinned", "https_pinned", "https_pinned"},
-       true,
-       0,
-       nullptr,
-       L"",
-       true,
-       "/dl/setup.exe.sig?v=2",
-       answer(signature)},
+       "https://127.0.0.1:" + pinned + "/check", "1",
+       Redirect(302, "https://127.0.0.1:" + pinned + "/dl/setup.exe?v=2"), answer(installer),
+       Drive::YesThenEnd, {"https_pinned", "https_pinned", "https_pinned"}, true, 0, nullptr,
+       L"", true, "/dl/setup.exe.sig?v=2", answer(signature)},
       // Refused after a check the user asked for: the answer is "no update".
       {"a refused signature after /f", check, "0", answer(installer), std::nullopt,
        Drive::NoUpdateThenOk, twice, false, 1, nullptr, L"/f ", true, "/check.sig",
        answer(otherKey)},
       // The product has no key: it asks for no signature.
-      {"no key, no signature asked",
-       check,
-       "0",
-       answer(installer),
-       std::nullopt,
-       Drive::Unseen,
-       {"http"},
-       true,
-       0},
+      {"no key, no signature asked", check, "0", answer(installer), std::nullopt, Drive::Unseen,
+       {"http"}, true, 0},
   };
   for (const Row& r : rows) {
     SCOPED_TRACE(r.what);
