@@ -19,3 +19,7 @@ void PreparePin(HINTERNET hRequest);
 // True when the chain the server presented on `hRequest` holds `pinned`.
 // False when there is no chain to look at.
 bool CheckPin(HINTERNET hRequest, PCCERT_CONTEXT pinned);
+
+// True when the platform has a chain of the server's on `hRequest`: a
+// handshake with the server took place.
+bool HasServerChain(HINTERNET hRequest);

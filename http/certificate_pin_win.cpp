@@ -66,3 +66,14 @@ bool CheckPin(HINTERNET hRequest, PCCERT_CONTEXT pinned) {
   }
   return HoldsCertificate(certificates, {pinned->pbCertEncoded, pinned->cbCertEncoded});
 }
+
+bool HasServerChain(HINTERNET hRequest) {
+  PCCERT_CHAIN_CONTEXT rawChain = nullptr;
+  DWORD size = sizeof(rawChain);
+  if (!InternetQueryOptionW(hRequest, INTERNET_OPTION_SERVER_CERT_CHAIN_CONTEXT, &rawChain,
+                            &size)) {
+    return false;
+  }
+  const UniqueCertChain chain(rawChain);
+  return chain.IsValid();
+}

@@ -149,6 +149,13 @@ class ProxyCredentials {
 
 ProxyCredentials g_proxyCredentials;
 
+// True when the answer on `hRequest` is a 407: a proxy asks for a password.
+bool ProxyRefused(HINTERNET hRequest) {
+  char status[kStatusCapacity];
+  return QueryText(hRequest, HTTP_QUERY_STATUS_CODE, status, sizeof status) &&
+         StatusIs(status, "407");
+}
+
 // The platform's credential prompt, which it shows only for a 401 or 407.
 // When the user answered it, the platform has stored the credentials on
 // `hRequest` itself: that same handle, with the refused answer read away,
@@ -256,8 +263,15 @@ int HttpRequest::Exchange(HINTERNET hRoot, HINTERNET hRequest, const std::string
     // server completed the handshake, and one that asks for a password
     // must not get what the user types.
     if (pinned && !CheckPin(hRequest, m_certificate.Get())) {
-      m_callback->OnError(CertificateMismatch, 0);
-      return 0;
+      // The one answer that needs no pin: the user's proxy refusing the
+      // tunnel (407) before any handshake with the server, so there is no
+      // chain. Its prompt asks for the proxy's password, never the server's.
+      if (HasServerChain(hRequest) || !ProxyRefused(hRequest) ||
+          !AnswerChallenge(hRoot, hRequest)) {
+        m_callback->OnError(CertificateMismatch, 0);
+        return 0;
+      }
+      continue;
     }
     if (!AnswerChallenge(hRoot, hRequest)) break;
   }
