@@ -273,7 +273,11 @@ int HttpRequest::Exchange(HINTERNET hRoot, HINTERNET hRequest, const std::string
       }
       continue;
     }
-    if (!AnswerChallenge(hRoot, hRequest)) break;
+    // A server may ask for a password only over https, where the platform
+    // or the pin has made sure which server it is: over plain http anyone
+    // on the way could ask, and would read what the user types. The user's
+    // own proxy may always ask.
+    if (!(IsSecure() || ProxyRefused(hRequest)) || !AnswerChallenge(hRoot, hRequest)) break;
   }
   char status[kStatusCapacity];
   if (!QueryText(hRequest, HTTP_QUERY_STATUS_CODE, status, sizeof(status))) {

@@ -305,16 +305,28 @@ ScriptedAnswer Challenge() {
 
 }  // namespace
 
-TEST_F(HttpRequestTest, CancelledCredentialPromptLeavesTheStatus) {
-  ScriptAnswer("/secret", Challenge());
-  Fetched fetched;
-  {
-    CredentialDialogAnswerer answerer({PromptAnswer{IDCANCEL}});
-    fetched = Fetch(HttpUrl("/secret"), false);
-    EXPECT_EQ(answerer.Answered(), 1) << "the platform should have asked once";
+TEST_F(HttpRequestTest, OnlyAServerThatIsSureAsksForAPassword) {
+  // Over https, pinned, the platform asks; over plain http no prompt ever
+  // appears, and the status stands.
+  struct Case {
+    std::string url;
+    bool pin;
+    int prompts;
+  };
+  for (const Case& c : {Case{HttpsUrl("TAVRIN_TEST_HTTPS_PINNED_PORT", "/secret"), true, 1},
+                        Case{HttpUrl("/secret"), false, 0}}) {
+    SCOPED_TRACE(c.url);
+    ResetTestServers();
+    ScriptAnswer("/secret", Challenge());
+    Fetched fetched;
+    {
+      CredentialDialogAnswerer answerer({PromptAnswer{IDCANCEL}});
+      fetched = Fetch(c.url, c.pin);
+      EXPECT_EQ(answerer.Answered(), c.prompts);
+    }
+    ExpectError(fetched.Only(), UnexpectedStatus, 401);
+    EXPECT_EQ(TestServerLog().size(), 1u);
   }
-  ExpectError(fetched.Only(), UnexpectedStatus, 401);
-  EXPECT_EQ(TestServerLog().size(), 1u);
 }
 
 TEST_F(HttpRequestTest, AnsweredCredentialPromptSendsTheSameRequestWithWhatWasTyped) {
@@ -326,7 +338,7 @@ TEST_F(HttpRequestTest, AnsweredCredentialPromptSendsTheSameRequestWithWhatWasTy
     // Refused credentials bring the prompt back; accepted ones end it.
     CredentialDialogAnswerer answerer(
         {{IDOK, L"updater", L"wrong"}, {IDOK, L"updater", L"s3cret"}, {IDCANCEL}});
-    fetched = Fetch(HttpUrl("/secret"), false, {"2024.1"});
+    fetched = Fetch(HttpsUrl("TAVRIN_TEST_HTTPS_PINNED_PORT", "/secret"), true, {"2024.1"});
     EXPECT_EQ(answerer.Answered(), 2);
   }
   ExpectResponse(fetched.Only(), 200, "/secret");
