@@ -16,6 +16,18 @@ constexpr DWORD kIgnoreCertificateChecks =
     SECURITY_FLAG_IGNORE_CERT_DATE_INVALID;
 static_assert(kIgnoreCertificateChecks == 0x3380);
 
+// The chain the server presented on `hRequest`, or an empty owner when the
+// platform has none: no handshake with the server took place.
+UniqueCertChain ServerChain(HINTERNET hRequest) {
+  PCCERT_CHAIN_CONTEXT rawChain = nullptr;
+  DWORD size = sizeof(rawChain);
+  if (!InternetQueryOptionW(hRequest, INTERNET_OPTION_SERVER_CERT_CHAIN_CONTEXT, &rawChain,
+                            &size)) {
+    return UniqueCertChain();
+  }
+  return UniqueCertChain(rawChain);
+}
+
 }  // namespace
 
 UniqueCertContext LoadPinnedCertificate() {
@@ -43,13 +55,7 @@ void PreparePin(HINTERNET hRequest) {
 
 bool CheckPin(HINTERNET hRequest, PCCERT_CONTEXT pinned) {
   if (pinned == nullptr) return false;
-  PCCERT_CHAIN_CONTEXT rawChain = nullptr;
-  DWORD size = sizeof(rawChain);
-  if (!InternetQueryOptionW(hRequest, INTERNET_OPTION_SERVER_CERT_CHAIN_CONTEXT, &rawChain,
-                            &size)) {
-    return false;
-  }
-  const UniqueCertChain chain(rawChain);
+  const UniqueCertChain chain = ServerChain(hRequest);
   if (!chain) return false;
 
   // Every element of every simple chain, leaf first, as the platform orders them.
@@ -67,13 +73,4 @@ bool CheckPin(HINTERNET hRequest, PCCERT_CONTEXT pinned) {
   return HoldsCertificate(certificates, {pinned->pbCertEncoded, pinned->cbCertEncoded});
 }
 
-bool HasServerChain(HINTERNET hRequest) {
-  PCCERT_CHAIN_CONTEXT rawChain = nullptr;
-  DWORD size = sizeof(rawChain);
-  if (!InternetQueryOptionW(hRequest, INTERNET_OPTION_SERVER_CERT_CHAIN_CONTEXT, &rawChain,
-                            &size)) {
-    return false;
-  }
-  const UniqueCertChain chain(rawChain);
-  return chain.IsValid();
-}
+bool HasServerChain(HINTERNET hRequest) { return ServerChain(hRequest).IsValid(); }
