@@ -149,11 +149,26 @@ class ProxyCredentials {
 
 ProxyCredentials g_proxyCredentials;
 
-// True when the answer on `hRequest` is a 407: a proxy asks for a password.
-bool ProxyRefused(HINTERNET hRequest) {
+// Who asks for a password in the answer on `hRequest`: a proxy (407) or the
+// server (401), each with its challenge header; nobody otherwise. A 407 or
+// 401 without the header cannot be answered (and Wine's prompt crashes on
+// a bare 407).
+enum class Challenger { Nobody, Proxy, Server };
+Challenger ChallengerOf(HINTERNET hRequest) {
   char status[kStatusCapacity];
-  return QueryText(hRequest, HTTP_QUERY_STATUS_CODE, status, sizeof status) &&
-         StatusIs(status, "407");
+  if (!QueryText(hRequest, HTTP_QUERY_STATUS_CODE, status, sizeof status)) {
+    return Challenger::Nobody;
+  }
+  const bool proxy = StatusIs(status, "407");
+  if (!proxy && !StatusIs(status, "401")) return Challenger::Nobody;
+  // Only whether the header is there; a long one does not fit and says so.
+  char challenge[256];
+  const bool asked =
+      QueryText(hRequest, proxy ? HTTP_QUERY_PROXY_AUTHENTICATE : HTTP_QUERY_WWW_AUTHENTICATE,
+                challenge, sizeof challenge) ||
+      GetLastError() == ERROR_INSUFFICIENT_BUFFER;
+  if (!asked) return Challenger::Nobody;
+  return proxy ? Challenger::Proxy : Challenger::Server;
 }
 
 // The platform's credential prompt, which it shows only for a 401 or 407.
@@ -266,7 +281,7 @@ int HttpRequest::Exchange(HINTERNET hRoot, HINTERNET hRequest, const std::string
       // The one answer that needs no pin: the user's proxy refusing the
       // tunnel (407) before any handshake with the server, so there is no
       // chain. Its prompt asks for the proxy's password, never the server's.
-      if (HasServerChain(hRequest) || !ProxyRefused(hRequest) ||
+      if (HasServerChain(hRequest) || ChallengerOf(hRequest) != Challenger::Proxy ||
           !AnswerChallenge(hRoot, hRequest)) {
         m_callback->OnError(CertificateMismatch, 0);
         return 0;
@@ -277,7 +292,11 @@ int HttpRequest::Exchange(HINTERNET hRoot, HINTERNET hRequest, const std::string
     // or the pin has made sure which server it is: over plain http anyone
     // on the way could ask, and would read what the user types. The user's
     // own proxy may always ask.
-    if (!(IsSecure() || ProxyRefused(hRequest)) || !AnswerChallenge(hRoot, hRequest)) break;
+    const Challenger challenger = ChallengerOf(hRequest);
+    if (challenger == Challenger::Nobody || (challenger == Challenger::Server && !IsSecure()) ||
+        !AnswerChallenge(hRoot, hRequest)) {
+      break;
+    }
   }
   char status[kStatusCapacity];
   if (!QueryText(hRequest, HTTP_QUERY_STATUS_CODE, status, sizeof(status))) {

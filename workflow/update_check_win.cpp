@@ -105,15 +105,17 @@ int CMainDialog::OnResponse(int status, const HttpResponse* response) {
   return 0;
 }
 
-int CMainDialog::OnError(int code, DWORD) {
+int CMainDialog::OnError(int code, DWORD detail) {
   WaitForWindow();
   // A download that could not be saved (no folder, a full disk) ends
   // silently, as every failure of the installer's own steps does.
   const bool savingFailed = m_installerFile != nullptr && m_installerFile->Failed();
   if (m_installerFile != nullptr) m_installerFile->Discard();
-  // Opening, connecting and sending failed, or the pin refused the server:
-  // nothing came from the update server. Any later code is its answer.
-  if (code > CertificateMismatch) {
+  // Opening, connecting and sending failed, the pin refused the server, or
+  // the proxy wanted a password the user did not give: nothing came from
+  // the update server. Any other code is its answer.
+  const bool proxyRefused = code == UnexpectedStatus && detail == 407;
+  if (code > CertificateMismatch && !proxyRefused) {
     OnServerAnswered();
   } else if (m_resetScheduleOnAnswer && g_forceCheck == 0) {
     // A due reminder's check: the copy keeps its reminder and waits again.

@@ -277,6 +277,10 @@ TEST(HostileServer, NothingUnwholeOrUnpinnedIsStartedAndTheExitCodeHolds) {
        checked, false, 1},
       {"307", url("http", "/check"), "0", Redirect(307, "/dl/setup.exe"), whole, Drive::Unseen,
        checked, false, 1},
+      // No proxy and no challenge: nothing to ask the user for.
+      {"a 407 that asks nothing", url("http", "/check"), "0",
+       body([](ScriptedAnswer& a) { a.status = 407; }), std::nullopt, Drive::Unseen, checked, false,
+       1},
       {"a Location of 10 KB", url("http", "/check"), "0", Redirect(302, location10k), whole,
        Drive::YesThenEnd, downloaded, false, 1},
       {"a Location of 20 KB", url("http", "/check"), "0", Redirect(302, location20k), whole,
