@@ -20,6 +20,10 @@ constexpr DWORD kErrorDialogFlags = FLAGS_ERROR_UI_FILTER_FOR_ERRORS |
                                     FLAGS_ERROR_UI_FLAGS_GENERATE_DATA;
 
 constexpr DWORD kStatusCapacity = 1024;
+
+// How often one request is sent again with what the user typed; the
+// platform asks each time, so this only bounds a platform that would not.
+constexpr int kCredentialRounds = 10;
 constexpr DWORD kLocationCapacity = 10240;
 
 // What a body that ended before its Content-Length is reported with: the
@@ -130,16 +134,25 @@ class ProxyCredentials {
     }
     if (user.empty()) return;
     const std::lock_guard<SlimLock> hold(m_lock);
+    Wipe(m_password);
     m_user = std::move(user);
     m_password = std::move(password);
   }
 
  private:
+  static void Wipe(std::string& text) {
+    if (!text.empty()) SecureZeroMemory(text.data(), text.size());
+    text.clear();
+  }
+
   static std::string Option(HINTERNET handle, DWORD option) {
     char text[512] = {};
     DWORD size = sizeof text;
-    if (!InternetQueryOptionA(handle, option, text, &size)) return {};
-    return std::string(text, strnlen(text, sizeof text));
+    std::string value;
+    if (InternetQueryOptionA(handle, option, text, &size))
+      value.assign(text, strnlen(text, sizeof text));
+    SecureZeroMemory(text, sizeof text);
+    return value;
   }
 
   SlimLock m_lock;
@@ -265,39 +278,38 @@ int HttpRequest::Exchange(HINTERNET hRoot, HINTERNET hRequest, const std::string
   g_proxyCredentials.Apply(hRequest);
 
   const std::string headerText = ExtraHeaderText(m_headers);
-  for (;;) {
+  for (int round = 0;; ++round) {
     if (!HttpSendRequestA(hRequest, headerText.c_str(), static_cast<DWORD>(headerText.size()),
                           nullptr, 0)) {
       const DWORD error = GetLastError();
       m_callback->OnError(SendFailed, error);
       return 0;
     }
-    // The request has been sent by now, but nothing of the answer is used,
-    // nor any prompt shown for it, unless the server presented the pinned
-    // certificate: pinning switched the platform's own checks off, so any
-    // server completed the handshake, and one that asks for a password
-    // must not get what the user types.
-    if (pinned && !CheckPin(hRequest, m_certificate.Get())) {
-      // The one answer that needs no pin: the user's proxy refusing the
-      // tunnel (407) before any handshake with the server, so there is no
-      // chain. Its prompt asks for the proxy's password, never the server's.
-      if (HasServerChain(hRequest) || ChallengerOf(hRequest) != Challenger::Proxy ||
-          !AnswerChallenge(hRoot, hRequest)) {
-        m_callback->OnError(CertificateMismatch, 0);
-        return 0;
-      }
-      continue;
+    // The one answer that needs no pin: the user's proxy asking for its
+    // password before it opens the tunnel, so before any handshake with the
+    // server (there is no chain). Nothing of it is the server's.
+    const Challenger challenger = ChallengerOf(hRequest);
+    const bool tunnelRefused =
+        pinned && challenger == Challenger::Proxy && !HasServerChain(hRequest);
+    // Otherwise the request has been sent by now, but nothing of the answer
+    // is used, nor any prompt shown for it, unless the server presented the
+    // pinned certificate: pinning switched the platform's own checks off,
+    // so any server completed the handshake, and one that asks for a
+    // password must not get what the user types.
+    if (pinned && !tunnelRefused && !CheckPin(hRequest, m_certificate.Get())) {
+      m_callback->OnError(CertificateMismatch, 0);
+      return 0;
     }
     // A server may ask for a password only over https, where the platform
     // or the pin has made sure which server it is: over plain http anyone
     // on the way could ask, and would read what the user types. The user's
     // own proxy may always ask.
-    const Challenger challenger = ChallengerOf(hRequest);
-    if (challenger == Challenger::Nobody || (challenger == Challenger::Server && !IsSecure()) ||
-        !AnswerChallenge(hRoot, hRequest)) {
+    if (round == kCredentialRounds || challenger == Challenger::Nobody ||
+        (challenger == Challenger::Server && !IsSecure()) || !AnswerChallenge(hRoot, hRequest)) {
       break;
     }
   }
+
   char status[kStatusCapacity];
   if (!QueryText(hRequest, HTTP_QUERY_STATUS_CODE, status, sizeof(status))) {
     const DWORD error = GetLastError();

@@ -146,6 +146,9 @@ class CMainDialog : public CDialogBase<CMainDialog>, public IHttpCallback {
   // Set by a due check before it starts; cleared by the check thread once
   // the server has answered, when it clears the schedule.
   std::atomic<bool> m_resetScheduleOnAnswer{false};
+  // Set by a due check that never reached the server, before it posts
+  // kCheckUnreachedMessage; taken by the dialog's thread.
+  std::atomic<bool> m_dueCheckUnreached{false};
   // The last due check never reached the server: the next due tick starts
   // one again. Dialog thread only.
   bool m_retryDueCheck = false;

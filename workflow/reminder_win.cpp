@@ -138,9 +138,9 @@ LRESULT CMainDialog::StartDueCheck() {
 }
 
 LRESULT CMainDialog::OnCheckUnreached() {
-  // Anyone may post this number; only a due check that kept its reminder
-  // makes the copy wait again.
-  if (!m_resetScheduleOnAnswer) return 0;
+  // Anyone may post this number; only the due check that said so makes the
+  // copy wait again.
+  if (!m_dueCheckUnreached.exchange(false)) return 0;
   m_retryDueCheck = true;
   ::SetTimer(WindowHandle(), kReminderTimerId, kReminderTimerMs, nullptr);
   return 0;

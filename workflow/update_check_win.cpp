@@ -111,14 +111,21 @@ int CMainDialog::OnError(int code, DWORD detail) {
   // silently, as every failure of the installer's own steps does.
   const bool savingFailed = m_installerFile != nullptr && m_installerFile->Failed();
   if (m_installerFile != nullptr) m_installerFile->Discard();
-  // Opening, connecting and sending failed, the pin refused the server, or
-  // the proxy wanted a password the user did not give: nothing came from
-  // the update server. Any other code is its answer.
+  // Nothing came from the update server when opening, connecting or
+  // sending failed, the pin refused the server, or a gateway said it could
+  // not reach it or it could not answer now (502, 503, 504): a due reminder
+  // is kept and tried again. A 407 is the proxy's word too, after the user
+  // declined its prompt: the reminder is kept, but the copy ends instead of
+  // asking every tick; the next logon asks again. Any other code is the
+  // server's answer.
+  const bool gatewayFailed =
+      code == UnexpectedStatus && (detail == 502 || detail == 503 || detail == 504);
+  const bool unreached = code <= CertificateMismatch || gatewayFailed;
   const bool proxyRefused = code == UnexpectedStatus && detail == 407;
-  if (code > CertificateMismatch && !proxyRefused) {
+  if (!unreached && !proxyRefused) {
     OnServerAnswered();
-  } else if (m_resetScheduleOnAnswer && g_forceCheck == 0) {
-    // A due reminder's check: the copy keeps its reminder and waits again.
+  } else if (unreached && m_resetScheduleOnAnswer && g_forceCheck == 0) {
+    m_dueCheckUnreached = true;
     ::PostMessageW(WindowHandle(), kCheckUnreachedMessage, 0, 0);
     return 1;
   }

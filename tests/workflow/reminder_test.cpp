@@ -442,34 +442,50 @@ TEST_F(ReminderTest, WaitingCopyChecksOnlyWhenItsTickFindsThePostponementOver) {
   }
 }
 
-// A due check that never reaches the server (offline, or a server the pin
-// refuses) keeps the whole reminder, and the copy waits on, hidden; a later
-// tick that reaches the server clears the schedule as any answer does.
+// A due check that never reaches the server (offline, a server the pin
+// refuses, a gateway that cannot reach it) keeps the whole reminder, and the
+// copy waits on, hidden; a later tick that reaches the server clears the
+// schedule as any answer does. A proxy's 407 keeps the reminder too, but
+// ends the copy rather than ask again at every tick.
 TEST_F(ReminderTest, DueCheckThatNeverReachesTheServerKeepsTheReminder) {
-  ScriptAnswer("/check", NoUpdate());
   const int64_t due = UnixNow() - kDay;
   const std::string late =
       TestServerUrl("http", "127.0.0.1", TestServerPort("TAVRIN_TEST_LATE_PORT"), "/check");
   const std::string impostor =
       TestServerUrl("https", "127.0.0.1", TestServerPort("TAVRIN_TEST_HTTPS_OTHER_PORT"), "/check");
+  const auto status = [](int code) {
+    ScriptedAnswer answer;
+    answer.status = code;
+    return answer;
+  };
   struct Unreached {
     const char* what;
     std::string url;
     const char* pin;
+    bool waits;  // else it ends with 1
   };
-  // A 407 is the proxy's word, not the server's (this one asks nothing).
-  ScriptedAnswer proxyRefusal;
-  proxyRefusal.status = 407;
-  ScriptAnswer("/check-behind-proxy", proxyRefusal);
-  for (const Unreached& c : {Unreached{"another certificate, pinned", impostor, "1"},
-                             Unreached{"a proxy's 407", Http("/check-behind-proxy"), "0"},
-                             Unreached{"nothing listening", late, "0"}}) {
+  for (const Unreached& c :
+       {Unreached{"another certificate, pinned", impostor, "1", true},
+        Unreached{"a gateway's 503", Http("/check-503"), "0", true},
+        Unreached{"a proxy's 407 that asks nothing", Http("/check-407"), "0", false},
+        Unreached{"nothing listening", late, "0", true}}) {
     SCOPED_TRACE(c.what);
+    ResetTestServers();
+    ScriptAnswer("/check", NoUpdate());
+    ScriptAnswer("/check-503", status(503));
+    ScriptAnswer("/check-407", status(407));
     HWND waiting = StartWaitingCopy(1, due, {}, c.url, c.pin);
     ASSERT_TRUE(waiting);
     const Schedule before = ReadSchedule();
     Deliver(waiting, WM_TIMER, 100);
-    EXPECT_TRUE(StillRunning(3000));
+    if (c.url != late) {
+      EXPECT_TRUE(WaitUntil([] { return TestServerLog().size() == 1; }, kSeenMs)) << "not asked";
+    }
+    if (c.waits) {
+      EXPECT_TRUE(StillRunning(3000));
+    } else {
+      EXPECT_EQ(ExitCode(), 1u);
+    }
     EXPECT_FALSE(::IsWindowVisible(waiting));
     const Schedule kept = ReadSchedule();
     EXPECT_EQ(kept.delayMode, 1u);
@@ -479,9 +495,6 @@ TEST_F(ReminderTest, DueCheckThatNeverReachesTheServerKeepsTheReminder) {
     if (c.url != late) {
       EXPECT_EQ(TestServerLog().size(), 1u) << "asked once";
       m_process.reset();
-      ResetTestServers();
-      ScriptAnswer("/check", NoUpdate());
-      ScriptAnswer("/check-behind-proxy", proxyRefusal);
       continue;
     }
     // The server is back: the next tick reaches it, and its answer (no

@@ -522,20 +522,30 @@ namespace {
 constexpr char kInternetSettingsKey[] =
     "Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings";
 
-// The user's proxy, as Internet Options writes it, for the life of the object.
+// The user's proxy, as Internet Options writes it, for the life of the
+// object; then the settings are put back as they were.
 class ScopedUserProxy {
  public:
   explicit ScopedUserProxy(unsigned port)
       : m_server(Hive::User, L"Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings",
-                 L"ProxyServer", REG_SZ, L"127.0.0.1:" + std::to_wstring(port)) {
+                 L"ProxyServer", REG_SZ, L"127.0.0.1:" + std::to_wstring(port)),
+        m_enabled(ReadValue(Hive::User, kInternetSettingsKey, "ProxyEnable")) {
     SetDword(Hive::User, kInternetSettingsKey, "ProxyEnable", 1);
   }
-  ~ScopedUserProxy() { SetDword(Hive::User, kInternetSettingsKey, "ProxyEnable", 0); }
+  ~ScopedUserProxy() {
+    const std::optional<uint32_t> enabled = m_enabled ? m_enabled->AsDword() : std::nullopt;
+    if (enabled) {
+      SetDword(Hive::User, kInternetSettingsKey, "ProxyEnable", *enabled);
+    } else {
+      DeleteValue(Hive::User, kInternetSettingsKey, "ProxyEnable");
+    }
+  }
   ScopedUserProxy(const ScopedUserProxy&) = delete;
   ScopedUserProxy& operator=(const ScopedUserProxy&) = delete;
 
  private:
   ScopedStringValue m_server;
+  std::optional<RegistryValue> m_enabled;
 };
 
 // The requests a tinyproxy log records after its first `skip` bytes, as
