@@ -10,6 +10,7 @@
 #include <optional>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/unique_handle.h"
@@ -148,6 +149,64 @@ class StrangerWatch {
   std::vector<std::string> m_seen;
 };
 
+// Every name that a file is given in `folder` while this watches, as the
+// platform reports the changes: also a name that is gone again at once.
+class NamesGiven {
+ public:
+  explicit NamesGiven(const std::string& folder)
+      : m_folder(CreateFileA(folder.c_str(), FILE_LIST_DIRECTORY,
+                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                             OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OVERLAPPED,
+                             nullptr)),
+        m_stop(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {
+    if (m_folder && m_stop) m_thread = std::thread([this] { Watch(); });
+  }
+  ~NamesGiven() { Stop(); }
+  bool Watching() const { return m_thread.joinable(); }
+  // The names given until now, once the watch has ended.
+  std::vector<std::string> Stop() {
+    if (m_thread.joinable()) {
+      SetEvent(m_stop.Get());
+      m_thread.join();
+    }
+    return m_names;
+  }
+
+ private:
+  void Watch() {
+    alignas(DWORD) std::uint8_t buffer[16384];
+    UniqueKernelHandle done(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    for (;;) {
+      OVERLAPPED overlapped{};
+      overlapped.hEvent = done.Get();
+      if (!ReadDirectoryChangesW(m_folder.Get(), buffer, sizeof buffer, FALSE,
+                                 FILE_NOTIFY_CHANGE_FILE_NAME, nullptr, &overlapped, nullptr))
+        return;
+      const HANDLE events[] = {done.Get(), m_stop.Get()};
+      DWORD size = 0;
+      if (WaitForMultipleObjects(2, events, FALSE, INFINITE) != WAIT_OBJECT_0) {
+        CancelIoEx(m_folder.Get(), &overlapped);
+        GetOverlappedResult(m_folder.Get(), &overlapped, &size, TRUE);
+        return;
+      }
+      if (!GetOverlappedResult(m_folder.Get(), &overlapped, &size, FALSE) || size == 0) return;
+      for (DWORD at = 0;;) {
+        const auto* change = reinterpret_cast<const FILE_NOTIFY_INFORMATION*>(buffer + at);
+        if (change->Action == FILE_ACTION_ADDED || change->Action == FILE_ACTION_RENAMED_NEW_NAME)
+          m_names.push_back(
+              Utf8(std::wstring(change->FileName, change->FileNameLength / sizeof(wchar_t))));
+        if (change->NextEntryOffset == 0) break;
+        at += change->NextEntryOffset;
+      }
+    }
+  }
+
+  UniqueFileHandle m_folder;
+  UniqueKernelHandle m_stop;
+  std::thread m_thread;
+  std::vector<std::string> m_names;
+};
+
 // The paths the fake installer recorded as its starts.
 std::vector<std::string> InstallerPaths() {
   std::vector<std::string> paths;
@@ -179,6 +238,15 @@ void RunRow(const Row& row) {
   ScriptAnswer("/check", row.check);
   if (row.download) ScriptAnswer("/dl/setup.exe", *row.download);
   if (row.signature) ScriptAnswer(row.signaturePath, *row.signature);
+
+  // A body is given a program's name only to be started, or to have its
+  // signature checked first.
+  std::unique_ptr<NamesGiven> names;
+  if (!row.profiles) {
+    SHCreateDirectoryExA(nullptr, folder.c_str(), nullptr);
+    names = std::make_unique<NamesGiven>(folder);
+    ASSERT_TRUE(names->Watching()) << folder;
+  }
 
   const std::wstring url(row.checkUrl.begin(), row.checkUrl.end());
   const std::wstring pin(row.pin, row.pin + strlen(row.pin));
@@ -279,6 +347,15 @@ void RunRow(const Row& row) {
         << starts[0];
   }
   EXPECT_TRUE(FolderIsEmpty(folder)) << "a file is left in " << folder;
+  if (names) {
+    std::vector<std::string> programs;
+    for (const std::string& name : names->Stop()) {
+      if (name.size() > 15 && _stricmp(name.c_str() + name.size() - 15, "-middleware.exe") == 0)
+        programs.push_back(name);
+    }
+    EXPECT_EQ(programs.size(), row.launched || row.keyed ? 1u : 0u)
+        << "named as a program: " << (programs.empty() ? "nothing" : programs[0]);
+  }
 }
 
 }  // namespace
