@@ -530,11 +530,13 @@ TEST_F(UnfriendlyAccountTest, ProfileOutsideTheCodePageAndAFileHeldForAMoment) {
 // as a downloads folder may hold them: a whole update loads none of them.
 // Where a program that loads them by plain name does not load one either,
 // the platform (Wine) takes its own DLL for that name anyway, and that name
-// cannot show the fault here.
+// cannot show the fault here. A late DLL that cannot be found ends a run
+// with the product's hooks as a failure does.
 TEST_F(PlantedLibraryTest, AWholeUpdateLoadsNoDllFromTheProgramsFolder) {
   const std::wstring folder = PathBesideMe(L"planted");
-  const std::vector<std::wstring> names = {L"wininet.dll", L"crypt32.dll", L"ole32.dll",
-                                           L"oleaut32.dll", L"userenv.dll"};
+  // The last is no system DLL at all: nothing of the platform's can win.
+  const std::vector<std::wstring> names = {L"wininet.dll",  L"crypt32.dll", L"ole32.dll",
+                                           L"oleaut32.dll", L"userenv.dll", L"tavrin-absent.dll"};
   const auto loaded = [&] {
     std::vector<std::string> found;
     for (const std::wstring& name : names) {
@@ -558,6 +560,14 @@ TEST_F(PlantedLibraryTest, AWholeUpdateLoadsNoDllFromTheProgramsFolder) {
   for (const std::string& name : shown) list += " " + name;
   printf("loaded from beside a program that asks by plain name:%s\n", list.c_str());
   ASSERT_FALSE(shown.empty()) << "no stand-in can show a load from the program's folder";
+  clear();
+
+  // A late DLL that the system folder lacks: the run ends with 1, neither
+  // with the binding helper's exception nor with the stand-in beside it.
+  const RunResult absent = RunRaw(L"\"" + folder + L"\\planted_probe.exe\"");
+  ASSERT_TRUE(absent.finished);
+  EXPECT_EQ(absent.exitCode, 1u);
+  EXPECT_EQ(loaded(), std::vector<std::string>{});
   clear();
 
   const std::wstring copy = folder + L"\\tavrin-corvel.exe";
