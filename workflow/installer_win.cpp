@@ -1,8 +1,8 @@
 // The 200 answer: the body is the installer. It is written under a fresh
 // name in the user's profile as it arrives, started when it is a Windows
 // program (elevated when the platform demands it), waited for and deleted,
-// all on the check thread inside Send. Every path is wide: a profile folder named outside the ANSI
-// code page must not turn into a look-alike folder.
+// all on the check thread inside Send. Every path is wide: a profile folder
+// named outside the ANSI code page must not turn into a look-alike folder.
 #include <windows.h>
 #include <shlobj.h>
 #include <userenv.h>
@@ -19,9 +19,9 @@
 namespace {
 
 // No error box of the platform's: a launch that fails (a program the
-// platform cannot start, a refused elevation) ends the run silently, and a box would block the
-// check thread until someone dismissed it. The start is over when the call returns: the apartment
-// it ran in is left right after.
+// platform cannot start, a refused elevation) ends the run silently, and a
+// box would block the check thread until someone dismissed it. The start is
+// over when the call returns: the apartment it ran in is left right after.
 constexpr ULONG kLaunchMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI | SEE_MASK_NOASYNC;
 
 // ERROR_ELEVATION_REQUIRED, which not every SDK names.
