@@ -109,15 +109,15 @@ const std::wstring& InstallerLog() {
   return path;
 }
 
+BOOL CALLBACK AddIfVisible(HWND window, LPARAM list) {
+  if (IsWindowVisible(window)) reinterpret_cast<std::vector<HWND>*>(list)->push_back(window);
+  return TRUE;
+}
+
 // The visible top-level windows.
 std::vector<HWND> VisibleWindows() {
   std::vector<HWND> windows;
-  EnumWindows(
-      [](HWND window, LPARAM list) {
-        if (IsWindowVisible(window)) reinterpret_cast<std::vector<HWND>*>(list)->push_back(window);
-        return TRUE;
-      },
-      reinterpret_cast<LPARAM>(&windows));
+  EnumWindows(&AddIfVisible, reinterpret_cast<LPARAM>(&windows));
   return windows;
 }
 
