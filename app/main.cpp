@@ -5,8 +5,11 @@
 
 #include "app/globals.h"
 #include "app/startup.h"
+#include "platform/system_library.h"
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+  // Before any DLL is loaded by name: the ones bound late come from here on.
+  RestrictLibrarySearch();
   g_forcedLangId = ReadForcedLanguage();
   RefreshEnvironment();
 

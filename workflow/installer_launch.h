@@ -11,15 +11,47 @@
 
 #include "http/http_request.h"
 #include "platform/unique_handle.h"
+#include "workflow/program_header.h"
 
 using ShellExecuteFunction = BOOL(WINAPI*)(SHELLEXECUTEINFOW*);
+
+// Security software and search indexers open a fresh file for a moment. A
+// step on the saved installer (its rename, its open for the signature check,
+// its start) that fails because of them is tried again, every kHeldPollMs
+// for kHeldRetryMs; nothing else is retried.
+inline constexpr ULONGLONG kHeldRetryMs = 2000;
+inline constexpr DWORD kHeldPollMs = 100;
+
+inline bool HeldByAnotherProcess(DWORD error) {
+  return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION ||
+         error == ERROR_ACCESS_DENIED;
+}
+
+// Runs `step` until it succeeds, fails for another reason, or the time is
+// up. The thread's last error is the last attempt's.
+template <class Step>
+bool RetryWhileHeld(Step step) {
+  const ULONGLONG deadline = ::GetTickCount64() + kHeldRetryMs;
+  for (;;) {
+    if (step()) return true;
+    const DWORD error = ::GetLastError();
+    if (!HeldByAnotherProcess(error) || ::GetTickCount64() >= deadline) {
+      ::SetLastError(error);
+      return false;
+    }
+    ::Sleep(kHeldPollMs);
+  }
+}
 
 // Starts `path` without arguments, verb "open"; only when that fails with
 // ERROR_ELEVATION_REQUIRED, once more with "runas" (the platform asks the
 // user for consent). A start that fails because another process holds the
-// file is tried again for about two seconds. True when started; `process`
-// then holds the process, or nothing when the platform handed none out.
-// Failures show no message.
+// file is tried again for about two seconds. The calling thread is in a
+// single-threaded apartment for the start, as the shell asks, and has left
+// it again when this returns: a thread that keeps one owns a window that
+// programs broadcasting with SendMessage wait for. True when started;
+// `process` then holds the process, or nothing when the platform handed none
+// out. Failures show no message.
 bool LaunchInstaller(const std::wstring& path, UniqueKernelHandle& process,
                      ShellExecuteFunction execute = &::ShellExecuteExW);
 
@@ -69,6 +101,8 @@ class InstallerFile : public IHttpBodySink {
   // True when a step on disk failed (folder, name, create, write): the
   // download ends silently, whatever the request reports.
   bool Failed() const noexcept { return m_failed; }
+  // True when the body taken so far is a Windows program (program_header.h).
+  bool HoldsWindowsProgram() const noexcept { return m_header.IsWindowsProgram(); }
   // Closes and deletes whatever exists of the two names.
   void Discard();
 
@@ -76,5 +110,6 @@ class InstallerFile : public IHttpBodySink {
   std::wstring m_temporaryName;
   std::wstring m_installerName;
   UniqueFileHandle m_hFile;
+  ProgramHeaderScan m_header;
   bool m_failed = false;
 };

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "http/http_request.h"
+#include "platform/system_library.h"
 #include "workflow/installer_launch.h"
 #include "workflow/installer_signature.h"
 #include "workflow/publisher_key.h"
@@ -26,12 +27,7 @@ constexpr ULONG kDigestSize = 32;
 class Cng {
  public:
   Cng() {
-    wchar_t path[MAX_PATH];
-    const wchar_t kName[] = L"\\bcrypt.dll";
-    const UINT length = ::GetSystemDirectoryW(path, MAX_PATH);
-    if (length == 0 || length + sizeof kName / sizeof kName[0] > MAX_PATH) return;
-    std::memcpy(path + length, kName, sizeof kName);
-    m_module = ::LoadLibraryW(path);
+    m_module = LoadSystemLibrary(L"bcrypt.dll");
     if (m_module == nullptr) return;
     m_loaded = Bind(OpenAlgorithmProvider, "BCryptOpenAlgorithmProvider") &&
                Bind(CloseAlgorithmProvider, "BCryptCloseAlgorithmProvider") &&
@@ -62,8 +58,8 @@ class Cng {
  private:
   template <class Function>
   bool Bind(Function& function, const char* name) {
-    function = reinterpret_cast<Function>(
-        reinterpret_cast<void (*)()>(::GetProcAddress(m_module, name)));
+    function =
+        reinterpret_cast<Function>(reinterpret_cast<void (*)()>(::GetProcAddress(m_module, name)));
     return function != nullptr;
   }
 
@@ -96,8 +92,8 @@ bool Succeeded(NTSTATUS status) { return status >= 0; }
 // a time whatever its size.
 bool HashFile(CngObjects& objects, HANDLE file, UCHAR (&digest)[kDigestSize]) {
   const Cng& cng = objects.cng;
-  if (!Succeeded(cng.OpenAlgorithmProvider(&objects.hashAlgorithm, BCRYPT_SHA256_ALGORITHM,
-                                           nullptr, 0)) ||
+  if (!Succeeded(
+          cng.OpenAlgorithmProvider(&objects.hashAlgorithm, BCRYPT_SHA256_ALGORITHM, nullptr, 0)) ||
       !Succeeded(cng.CreateHash(objects.hashAlgorithm, &objects.hash, nullptr, 0, nullptr, 0, 0)))
     return false;
   const std::unique_ptr<UCHAR[]> piece(new (std::nothrow) UCHAR[kHashPieceSize]);
@@ -121,8 +117,8 @@ bool VerifyDigest(CngObjects& objects, const UCHAR (&digest)[kDigestSize],
   blob.header.dwMagic = BCRYPT_ECDSA_PUBLIC_P256_MAGIC;
   blob.header.cbKey = kPublisherKeySize / 2;
   std::memcpy(blob.point, key, kPublisherKeySize);
-  if (!Succeeded(cng.OpenAlgorithmProvider(&objects.signatureAlgorithm,
-                                           BCRYPT_ECDSA_P256_ALGORITHM, nullptr, 0)) ||
+  if (!Succeeded(cng.OpenAlgorithmProvider(&objects.signatureAlgorithm, BCRYPT_ECDSA_P256_ALGORITHM,
+                                           nullptr, 0)) ||
       !Succeeded(cng.ImportKeyPair(objects.signatureAlgorithm, nullptr, BCRYPT_ECCPUBLIC_BLOB,
                                    &objects.key, reinterpret_cast<PUCHAR>(&blob), sizeof blob, 0)))
     return false;
@@ -186,10 +182,17 @@ bool InstallerSignedByPublisher(const std::string& installerUrl, BOOL pinCertifi
   std::uint8_t signature[kRawSignatureSize];
   if (!FetchSignature(installerUrl, pinCertificate, signature)) return false;
   // Nobody may change the file from its check to its start; the installer
-  // itself, and the platform starting it, only read it.
-  UniqueFileHandle file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                      OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-  if (!file) return false;
+  // itself, and the platform starting it, only read it. A scanner that has
+  // the fresh file open keeps this open from succeeding for a moment.
+  UniqueFileHandle file;
+  if (!RetryWhileHeld([&] {
+        HANDLE opened = ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                      OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+        if (opened == INVALID_HANDLE_VALUE) return false;
+        file.Reset(opened);
+        return true;
+      }))
+    return false;
   const Cng cng;
   if (!cng.Loaded()) return false;
   CngObjects objects(cng);

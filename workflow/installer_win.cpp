@@ -1,8 +1,8 @@
 // The 200 answer: the body is the installer. It is written under a fresh
-// name in the user's profile as it arrives, started (elevated when the
-// platform demands it), waited for and deleted, all on the check thread
-// inside Send. Every path is wide: a profile folder named outside the ANSI
-// code page must not turn into a look-alike folder.
+// name in the user's profile as it arrives, started when it is a Windows
+// program (elevated when the platform demands it), waited for and deleted,
+// all on the check thread inside Send. Every path is wide: a profile folder
+// named outside the ANSI code page must not turn into a look-alike folder.
 #include <windows.h>
 #include <shlobj.h>
 #include <userenv.h>
@@ -18,38 +18,25 @@
 
 namespace {
 
-// No error box of the platform's: a launch that fails (a body that is no
-// program, a refused elevation) ends the run silently, and a box would
-// block the check thread until someone dismissed it.
-constexpr ULONG kLaunchMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI;
+// No error box of the platform's: a launch that fails (a program the
+// platform cannot start, a refused elevation) ends the run silently, and a
+// box would block the check thread until someone dismissed it. The start is
+// over when the call returns: the apartment it ran in is left right after.
+constexpr ULONG kLaunchMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI | SEE_MASK_NOASYNC;
 
 // ERROR_ELEVATION_REQUIRED, which not every SDK names.
 constexpr DWORD kElevationRequired = 740;
 
-// Security software and search indexers open a fresh file for a moment. A
-// rename or start that fails because of them is tried again, every
-// kHeldPollMs for kHeldRetryMs; nothing else is retried.
-constexpr ULONGLONG kHeldRetryMs = 2000;
-constexpr DWORD kHeldPollMs = 100;
-
-bool HeldByAnotherProcess(DWORD error) {
-  return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION ||
-         error == ERROR_ACCESS_DENIED;
-}
-
-// Runs `step` until it succeeds, fails for another reason, or the time is
-// up. The thread's last error is the last attempt's.
-template <class Step>
-bool RetryWhileHeld(Step step) {
-  const ULONGLONG deadline = ::GetTickCount64() + kHeldRetryMs;
+// Waits for `process` to end. Messages sent to a window of this thread are
+// answered meanwhile: a program that broadcasts with SendMessage waits for
+// every top-level window, and the installer must never wait for us.
+void WaitAnsweringSentMessages(HANDLE process) {
+  HANDLE handles[] = {process};
   for (;;) {
-    if (step()) return true;
-    const DWORD error = ::GetLastError();
-    if (!HeldByAnotherProcess(error) || ::GetTickCount64() >= deadline) {
-      ::SetLastError(error);
-      return false;
-    }
-    ::Sleep(kHeldPollMs);
+    const DWORD woken = ::MsgWaitForMultipleObjects(1, handles, FALSE, INFINITE, QS_SENDMESSAGE);
+    if (woken != WAIT_OBJECT_0 + 1) return;  // ended, or a failure that no wait would mend
+    MSG message;
+    ::PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
   }
 }
 
@@ -67,11 +54,16 @@ bool LaunchInstaller(const std::wstring& path, UniqueKernelHandle& process,
   info.lpFile = file.data();
   info.lpParameters = L"";
   info.nShow = SW_SHOW;
-  bool started = RetryWhileHeld([&] { return execute(&info) != FALSE; });
-  if (!started && ::GetLastError() == kElevationRequired) {
-    info.lpVerb = L"runas";
-    info.hProcess = nullptr;
-    started = execute(&info) != FALSE;
+  bool started = false;
+  {
+    // The shell's start may hand the file to a shell extension.
+    const ScopedComApartment com;
+    started = RetryWhileHeld([&] { return execute(&info) != FALSE; });
+    if (!started && ::GetLastError() == kElevationRequired) {
+      info.lpVerb = L"runas";
+      info.hProcess = nullptr;
+      started = execute(&info) != FALSE;
+    }
   }
   process.Reset(started ? info.hProcess : nullptr);
   return started;
@@ -134,6 +126,7 @@ bool InstallerFile::TakeBody(const void* data, DWORD size) {
     m_failed = true;
     return false;
   }
+  m_header.Take(static_cast<const std::uint8_t*>(data), size);
   return true;
 }
 
@@ -165,21 +158,25 @@ int CMainDialog::InstallFromBody() {
   m_picture.StopAnimation();
   int result = 0;
   bool refused = false;
-  if (m_installerFile->Finish()) {
+  // What is no program is refused before it is given a program's name.
+  if (!m_installerFile->HoldsWindowsProgram()) {
+    refused = true;
+  } else if (m_installerFile->Finish()) {
     // An exe with the publisher's key starts only what the publisher signed.
     const std::uint8_t* key = PublisherKey();
     UniqueFileHandle verified;
-    if (key == nullptr || InstallerSignedByPublisher(m_requestUrl, m_pinCertificate,
-                                                     m_installerFile->InstallerPath(), key,
-                                                     verified)) {
+    if (key == nullptr ||
+        InstallerSignedByPublisher(m_requestUrl, m_pinCertificate, m_installerFile->InstallerPath(),
+                                   key, verified)) {
       result = RunInstaller(m_installerFile->InstallerPath(), verified);
     } else {
       refused = true;
     }
   }
   m_installerFile->Discard();
-  // A refused installer is a failed download: silent, but a check the user
-  // asked for says that there is no update.
+  // A refused installer (no program, or not the publisher's) is a failed
+  // download: silent, but a check the user asked for says that there is no
+  // update.
   if (refused && g_forceCheck != 0) {
     ShowNoUpdateView();
   } else {
@@ -189,8 +186,6 @@ int CMainDialog::InstallFromBody() {
 }
 
 int CMainDialog::RunInstaller(const std::wstring& installerPath, UniqueFileHandle& verified) {
-  // The shell's start may hand the file to a shell extension.
-  const ScopedComApartment com;
   m_installerRunning = 1;
   UniqueKernelHandle process;
   const bool started = LaunchInstaller(installerPath, process);
@@ -202,7 +197,7 @@ int CMainDialog::RunInstaller(const std::wstring& installerPath, UniqueFileHandl
   }
   if (process) {
     // No time limit: the installer takes as long as the user needs.
-    ::WaitForSingleObject(process.Get(), INFINITE);
+    WaitAnsweringSentMessages(process.Get());
     DWORD code = 1;
     if (::GetExitCodeProcess(process.Get(), &code) && code == 0) m_exitCode = 0;
   }

@@ -6,13 +6,16 @@
 #include <shellapi.h>
 
 #include "picture/background_win.h"
+#include "platform/gdi.h"
 #include "resources/resource.h"
 #include "workflow/taskbar_placement.h"
 
 namespace {
 
-// The animation's top edge in the client area, in pixels.
-constexpr int kAnimationTop = 100;
+// The animation's top edge in the client area, in pixels at 96 DPI: the
+// template, text included, grows with the DPI, and so does this.
+constexpr int kAnimationTopAt96Dpi = 100;
+constexpr int kBaseDpi = 96;
 
 ScreenRect ToScreenRect(const RECT& rect) { return {rect.left, rect.top, rect.right, rect.bottom}; }
 
@@ -83,8 +86,13 @@ LRESULT CMainDialog::OnShowWindow(bool shown) {
 }
 
 void CMainDialog::PlaceAnimation() {
+  int dpi = kBaseDpi;
+  const WindowDc dc(WindowHandle());
+  if (dc.Dc() && ::GetDeviceCaps(dc.Dc(), LOGPIXELSY) > 0)
+    dpi = ::GetDeviceCaps(dc.Dc(), LOGPIXELSY);
+  const int top = ::MulDiv(kAnimationTopAt96Dpi, dpi, kBaseDpi);
   ::SetWindowPos(m_picture.WindowHandle(), nullptr,
-                 (m_layoutSize.cx - m_picture.PictureWidth()) / 2, kAnimationTop, m_layoutSize.cx,
+                 (m_layoutSize.cx - m_picture.PictureWidth()) / 2, top, m_layoutSize.cx,
                  m_layoutSize.cy, 0);
 }
 

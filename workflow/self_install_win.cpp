@@ -59,8 +59,10 @@ int CMainDialog::ScheduleReminder(DelayMode mode) {
     start.cbSize = sizeof start;
     // A start that fails (no copy, a policy against programs in the
     // application data) must not show the shell's error box: this thread
-    // would wait for someone to dismiss it, and the process never end.
-    start.fMask = SEE_MASK_FLAG_NO_UI;
+    // would wait for someone to dismiss it, and the process never end. The
+    // process ends right after this call, so the start must be over when it
+    // returns.
+    start.fMask = SEE_MASK_FLAG_NO_UI | SEE_MASK_NOASYNC;
     start.lpVerb = L"open";
     start.lpFile = copyPath;
     start.lpParameters = parameters.c_str();

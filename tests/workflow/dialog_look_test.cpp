@@ -1,4 +1,4 @@
-// How the program's dialog looks on the screen, at 96 and at 144 DPI: the
+// How the program's dialog looks on the screen, at 96, 144 and 192 DPI: the
 // offer, download and no-update views captured from the running program and
 // checked by pixel; where it stands; and that a run decodes its pictures
 // only once it shows them. With TAVRIN_SCREENSHOT_DIR set, the captures are
@@ -178,8 +178,8 @@ TEST_P(DialogLookTest, OfferAndDownloadViews) {
   GetWindowRect(dialog, &window);
   static int widthAt96 = 0;
   if (GetParam() == 96) widthAt96 = client.right;
-  if (GetParam() == 144 && widthAt96 > 0) {
-    EXPECT_NEAR(client.right * 1.0 / widthAt96, 1.5, 0.2);
+  if (GetParam() != 96 && widthAt96 > 0) {
+    EXPECT_NEAR(client.right * 1.0 / widthAt96, GetParam() / 96.0, 0.1 * GetParam() / 72.0);
   }
   APPBARDATA taskbar{};
   taskbar.cbSize = sizeof(taskbar);
@@ -225,18 +225,23 @@ TEST_P(DialogLookTest, OfferAndDownloadViews) {
   });
   ExpectButton(first, ControlRect(dialog, IDC_CLOSE_BUTTON), kBlue, kWhite);
   EXPECT_EQ(first.Count(ControlRect(dialog, IDC_LATER_BUTTON), kGrey), 0) << "Later still drawn";
-  // The animation plays: its area changes while the download waits.
-  const RECT animation = {0, 100, first.width, 115};
+  // The animation plays under the text, at every DPI: its control starts
+  // below the text's, and what changes while the download waits lies there.
+  const RECT animation = ControlRect(dialog, IDC_ANIMATION);
+  EXPECT_GE(animation.top, text.bottom) << "the animation's top edge is inside the text";
   Capture moving;
+  int firstChangedRow = -1;
   EXPECT_TRUE(WaitUntil(
       [&] {
         moving = CaptureClient(dialog);
-        for (int y = animation.top; y < animation.bottom; ++y)
+        for (int y = 0; y < first.height && firstChangedRow < 0; ++y)
           for (int x = 0; x < first.width; ++x)
-            if (moving.At(x, y) != first.At(x, y)) return true;
-        return false;
+            if (moving.At(x, y) != first.At(x, y)) firstChangedRow = y;
+        return firstChangedRow >= 0;
       },
       3000));
+  EXPECT_GE(firstChangedRow, text.bottom) << "the animation draws over the text";
+  EXPECT_GE(firstChangedRow, animation.top);
   Save(moving, "download");
   PressButton(dialog, IDC_CLOSE_BUTTON);
   EXPECT_EQ(ExitCode(), 1u);
@@ -281,7 +286,7 @@ TEST_P(DialogLookTest, NoUpdateView) {
   EXPECT_EQ(ExitCode(), 1u);
 }
 
-INSTANTIATE_TEST_SUITE_P(Dpi, DialogLookTest, ::testing::Values(96, 144));
+INSTANTIATE_TEST_SUITE_P(Dpi, DialogLookTest, ::testing::Values(96, 144, 192));
 
 }  // namespace
 

@@ -2,9 +2,11 @@
 // one record of how it was started to the file named by
 // TAVRIN_TEST_INSTALLER_LOG: its own path and its command line, a line each,
 // then a line "END". Records TAVRIN_TEST_INSTALLER_LASTUPDATE, when set, as the
-// machine's "lastupdate" as the real installer does. Waits
-// TAVRIN_TEST_INSTALLER_HOLD_MS milliseconds, then exits with the number in
-// TAVRIN_TEST_INSTALLER_EXIT (0 without either). Plain platform calls only:
+// machine's "lastupdate" as the real installer does. With
+// TAVRIN_TEST_INSTALLER_BROADCAST set, tells every top-level window that the
+// environment changed, with SendMessage, which waits for each of them, as
+// installers do. Waits TAVRIN_TEST_INSTALLER_HOLD_MS milliseconds, then exits
+// with the number in TAVRIN_TEST_INSTALLER_EXIT (0 without either). Plain platform calls only:
 // the test server sends this file as a download, so it is kept small.
 #include <windows.h>
 
@@ -60,6 +62,8 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     }
   }
   RecordLastUpdate();
+  if (::GetEnvironmentVariableW(L"TAVRIN_TEST_INSTALLER_BROADCAST", nullptr, 0))
+    ::SendMessageW(HWND_BROADCAST, WM_SETTINGCHANGE, 0, reinterpret_cast<LPARAM>(L"Environment"));
   // Holds on like a long installation when asked to.
   ::Sleep(EnvironmentNumber(L"TAVRIN_TEST_INSTALLER_HOLD_MS"));
   return static_cast<int>(EnvironmentNumber(L"TAVRIN_TEST_INSTALLER_EXIT"));

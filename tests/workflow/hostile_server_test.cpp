@@ -10,10 +10,13 @@
 #include <optional>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "platform/unique_handle.h"
 #include "resources/resource.h"
 #include "tests/http/test_server_client.h"
+#include "tests/resources/expected_texts.h"
 #include "tests/support/registry.h"
 #include "tests/support/run_raw.h"
 #include "tests/support/ui_driver.h"
@@ -52,6 +55,9 @@ struct Row {
   bool keyed = false;
   std::string signaturePath = {};
   std::optional<ScriptedAnswer> signature = {};
+  // Another process holds the saved installer this long once it has its
+  // name, as a scanner does (0: nobody).
+  DWORD holdSavedMs = 0;
 };
 
 std::string DownloadFolder() {
@@ -103,6 +109,104 @@ const std::wstring& InstallerLog() {
   return path;
 }
 
+BOOL CALLBACK AddIfVisible(HWND window, LPARAM list) {
+  if (IsWindowVisible(window)) reinterpret_cast<std::vector<HWND>*>(list)->push_back(window);
+  return TRUE;
+}
+
+// The visible top-level windows.
+std::vector<HWND> VisibleWindows() {
+  std::vector<HWND> windows;
+  EnumWindows(&AddIfVisible, reinterpret_cast<LPARAM>(&windows));
+  return windows;
+}
+
+// Watches for windows that appear besides the program's dialog: a box of
+// the program's, or of whatever a started body brought up.
+class StrangerWatch {
+ public:
+  explicit StrangerWatch(DWORD programId) : m_programId(programId), m_before(VisibleWindows()) {}
+  void Look() {
+    HWND dialog = FindProgramDialog(m_programId);
+    for (HWND window : VisibleWindows()) {
+      if (window == dialog || Known(window)) continue;
+      wchar_t title[256] = {};
+      GetWindowTextW(window, title, 256);
+      m_seen.push_back(Utf8(title));
+      m_before.push_back(window);
+    }
+  }
+  const std::vector<std::string>& Seen() const { return m_seen; }
+
+ private:
+  bool Known(HWND window) const {
+    for (HWND known : m_before)
+      if (known == window) return true;
+    return false;
+  }
+  DWORD m_programId;
+  std::vector<HWND> m_before;
+  std::vector<std::string> m_seen;
+};
+
+// Every name that a file is given in `folder` while this watches, as the
+// platform reports the changes: also a name that is gone again at once.
+class NamesGiven {
+ public:
+  explicit NamesGiven(const std::string& folder)
+      : m_folder(CreateFileA(folder.c_str(), FILE_LIST_DIRECTORY,
+                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                             OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OVERLAPPED,
+                             nullptr)),
+        m_stop(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {
+    if (m_folder && m_stop) m_thread = std::thread([this] { Watch(); });
+  }
+  ~NamesGiven() { Stop(); }
+  bool Watching() const { return m_thread.joinable(); }
+  // The names given until now, once the watch has ended.
+  std::vector<std::string> Stop() {
+    if (m_thread.joinable()) {
+      SetEvent(m_stop.Get());
+      m_thread.join();
+    }
+    return m_names;
+  }
+
+ private:
+  void Watch() {
+    alignas(DWORD) std::uint8_t buffer[16384];
+    UniqueKernelHandle done(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    for (;;) {
+      OVERLAPPED overlapped{};
+      overlapped.hEvent = done.Get();
+      if (!ReadDirectoryChangesW(m_folder.Get(), buffer, sizeof buffer, FALSE,
+                                 FILE_NOTIFY_CHANGE_FILE_NAME, nullptr, &overlapped, nullptr))
+        return;
+      const HANDLE events[] = {done.Get(), m_stop.Get()};
+      DWORD size = 0;
+      if (WaitForMultipleObjects(2, events, FALSE, INFINITE) != WAIT_OBJECT_0) {
+        CancelIoEx(m_folder.Get(), &overlapped);
+        GetOverlappedResult(m_folder.Get(), &overlapped, &size, TRUE);
+        return;
+      }
+      if (!GetOverlappedResult(m_folder.Get(), &overlapped, &size, FALSE) || size == 0) return;
+      for (DWORD at = 0;;) {
+        const auto* change = reinterpret_cast<const FILE_NOTIFY_INFORMATION*>(buffer + at);
+        if (change->Action == FILE_ACTION_ADDED || change->Action == FILE_ACTION_RENAMED_NEW_NAME)
+          m_names.push_back(
+              Utf8(std::wstring(change->FileName, change->FileNameLength / sizeof(wchar_t))));
+        if (change->NextEntryOffset == 0) break;
+        at += change->NextEntryOffset;
+      }
+    }
+  }
+
+  UniqueFileHandle m_folder;
+  UniqueKernelHandle m_stop;
+  std::thread m_thread;
+  std::vector<std::string> m_names;
+};
+
 // The paths the fake installer recorded as its starts.
 std::vector<std::string> InstallerPaths() {
   std::vector<std::string> paths;
@@ -135,21 +239,62 @@ void RunRow(const Row& row) {
   if (row.download) ScriptAnswer("/dl/setup.exe", *row.download);
   if (row.signature) ScriptAnswer(row.signaturePath, *row.signature);
 
+  // A body is given a program's name only to be started, or to have its
+  // signature checked first.
+  std::unique_ptr<NamesGiven> names;
+  if (!row.profiles) {
+    SHCreateDirectoryExA(nullptr, folder.c_str(), nullptr);
+    names = std::make_unique<NamesGiven>(folder);
+    ASSERT_TRUE(names->Watching()) << folder;
+  }
+
   const std::wstring url(row.checkUrl.begin(), row.checkUrl.end());
   const std::wstring pin(row.pin, row.pin + strlen(row.pin));
   const std::wstring arguments =
       row.options + std::wstring(L"\"\" \"") + url + L"\" \"" + pin + L"\"";
-  RawProcess process(row.keyed ? L"\"" + PathBesideMe(L"tavrin-corvel-keyed.exe") + L"\" " + arguments
-                               : ProgramCommand(arguments),
+  RawProcess process(row.keyed
+                         ? L"\"" + PathBesideMe(L"tavrin-corvel-keyed.exe") + L"\" " + arguments
+                         : ProgramCommand(arguments),
                      {L"TAVRIN_TEST_INSTALLER_LOG=" + InstallerLog()});
   ASSERT_TRUE(process.Started()) << "error " << process.Error();
-
+  StrangerWatch strangers(process.Id());
   DWORD exitCode = 0xDEAD;
+  // Until the program ends, within `ms`, watching for strangers.
+  const auto waitForEnd = [&](DWORD ms) {
+    return WaitUntil(
+        [&] {
+          strangers.Look();
+          return process.Wait(0, exitCode);
+        },
+        ms);
+  };
+
+  if (row.holdSavedMs) {
+    std::string saved;
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+          for (const std::string& name : DownloadsIn(folder))
+            if (name.size() > 4 && name.compare(name.size() - 4, 4, ".exe") == 0)
+              saved = folder + "\\" + name;
+          return !saved.empty();
+        },
+        kRunMs))
+        << "no installer was saved";
+    // Open for writing, as a scanner may have it: an open for reading that
+    // shares only reading fails while it is held.
+    UniqueFileHandle held(CreateFileA(saved.c_str(), GENERIC_READ | GENERIC_WRITE,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(held) << "the program had " << saved << " open already: error " << GetLastError();
+    EXPECT_FALSE(process.Wait(row.holdSavedMs, exitCode)) << "ended while the file was held";
+  }
+
   if (row.drive == Drive::Unseen) {
     bool seen = false;
     EXPECT_TRUE(WaitUntil(
         [&] {
           seen = seen || AnyWindowShown(process.Id());
+          strangers.Look();
           return process.Wait(0, exitCode);
         },
         kRunMs))
@@ -160,7 +305,7 @@ void RunRow(const Row& row) {
     ASSERT_NE(dialog, nullptr) << "no view";
     EXPECT_EQ(ControlText(dialog, IDC_MESSAGE_TEXT), L"No software update is required");
     PressButton(dialog, IDC_CLOSE_BUTTON);
-    EXPECT_TRUE(process.Wait(kRunMs, exitCode)) << "still running";
+    EXPECT_TRUE(waitForEnd(kRunMs)) << "still running";
   } else {
     HWND dialog = WaitForShownDialog(process.Id(), kRunMs);
     ASSERT_NE(dialog, nullptr) << "no offer";
@@ -174,8 +319,10 @@ void RunRow(const Row& row) {
     }
     // Nothing waits for a request still under way.
     const DWORD endMs = row.drive == Drive::YesThenTerminate ? 5000 : kRunMs;
-    EXPECT_TRUE(process.Wait(endMs, exitCode)) << "still running";
+    EXPECT_TRUE(waitForEnd(endMs)) << "still running";
   }
+  strangers.Look();
+  EXPECT_EQ(strangers.Seen(), std::vector<std::string>{}) << "windows other than the dialog";
   // Exactly the documented code: a crash ends with an exception code instead.
   EXPECT_EQ(exitCode, row.exitCode);
 
@@ -199,6 +346,15 @@ void RunRow(const Row& row) {
         << starts[0];
   }
   EXPECT_TRUE(FolderIsEmpty(folder)) << "a file is left in " << folder;
+  if (names) {
+    std::vector<std::string> programs;
+    for (const std::string& name : names->Stop()) {
+      if (name.size() > 15 && _stricmp(name.c_str() + name.size() - 15, "-middleware.exe") == 0)
+        programs.push_back(name);
+    }
+    EXPECT_EQ(programs.size(), row.launched || row.keyed ? 1u : 0u)
+        << "named as a program: " << (programs.empty() ? "nothing" : programs[0]);
+  }
 }
 
 }  // namespace
@@ -244,6 +400,23 @@ TEST(HostileServer, NothingUnwholeOrUnpinnedIsStartedAndTheExitCodeHolds) {
   // Wine cannot show either.
   const std::string location10k = "/dl/" + std::string(10000 - 4, 'a');
   const std::string location20k = "/dl/" + std::string(20 * 1024, 'b');
+  // What a hotel's or a train's network answers to every request until its
+  // page was signed in on, and bodies that only begin like a program. None
+  // is a program, so none is started, whatever its name would make of it.
+  ScriptedAnswer loginPage;
+  loginPage.body =
+      "<!DOCTYPE html>\r\n<html><head><title>Guest Wi-Fi</title></head><body>"
+      "<form method=\"post\" action=\"/login\">Accept the terms to go on"
+      "<input type=\"submit\" value=\"Connect\"></form></body></html>\r\n";
+  loginPage.headers = {{"Content-Type", "text/html; charset=utf-8"}};
+  ScriptedAnswer oneByte;
+  oneByte.body = "M";
+  const size_t newHeader = static_cast<unsigned char>(installer[0x3C]) |
+                           static_cast<unsigned char>(installer[0x3D]) << 8;
+  ASSERT_EQ(installer.compare(newHeader, 4, std::string("PE\0\0", 4)), 0);
+  const ScriptedAnswer noSignature = body([&](ScriptedAnswer& a) { a.body[newHeader + 1] = 'X'; });
+  ScriptedAnswer headerPastTheEnd;
+  headerPastTheEnd.body = installer.substr(0, newHeader);
 
   const Row rows[] = {
       {"a body shorter than its Content-Length", url("http", "/check"), "0", offer,
@@ -303,6 +476,19 @@ TEST(HostileServer, NothingUnwholeOrUnpinnedIsStartedAndTheExitCodeHolds) {
        whole, std::nullopt, Drive::Unseen, alt, true, 0},
       {"the pinned certificate for another host name, not pinned", url("https_alt", "/check"), "0",
        whole, std::nullopt, Drive::Unseen, nobody, false, 1},
+      {"a login page for the check", url("http", "/check"), "0", loginPage, std::nullopt,
+       Drive::Unseen, checked, false, 1},
+      {"a login page for the download", url("http", "/check"), "0", offer, loginPage,
+       Drive::YesThenEnd, downloaded, false, 1},
+      // A download that went wrong: after /f, the answer is "no update".
+      {"a login page for a check the user asked for", url("http", "/check"), "0", loginPage,
+       std::nullopt, Drive::NoUpdateThenOk, checked, false, 1, nullptr, L"/f "},
+      {"a body of one byte", url("http", "/check"), "0", oneByte, std::nullopt, Drive::Unseen,
+       checked, false, 1},
+      {"MZ without the PE signature", url("http", "/check"), "0", noSignature, std::nullopt,
+       Drive::Unseen, checked, false, 1},
+      {"a new header's offset past the end", url("http", "/check"), "0", offer, headerPastTheEnd,
+       Drive::YesThenEnd, downloaded, false, 1},
       // Saving fails: silently, even after /f, which must not read as "no update".
       {"a disk that fills up while saving", url("http", "/check"), "0",
        body([](ScriptedAnswer& a) { a.body += std::string(1024 * 1024, '\0'); }), std::nullopt,
@@ -346,8 +532,8 @@ TEST(HostileServer, WithAPublisherKeyOnlyTheSignedInstallerIsStarted) {
   // beside the check's path; and a run without a key never asks for one.
   const auto row = [&](const char* what, const std::string& installerBytes,
                        std::optional<ScriptedAnswer> sig, bool launched) {
-    Row r{what, check, "0", answer(installerBytes), std::nullopt, Drive::Unseen, twice, launched,
-          launched ? 0u : 1u};
+    Row r{what,          check, "0",      answer(installerBytes), std::nullopt,
+          Drive::Unseen, twice, launched, launched ? 0u : 1u};
     r.keyed = true;
     r.signaturePath = "/check.sig";
     r.signature = std::move(sig);
@@ -362,11 +548,21 @@ TEST(HostileServer, WithAPublisherKeyOnlyTheSignedInstallerIsStarted) {
       row("a signature cut short", installer, answer(signature.substr(0, signature.size() - 1)),
           false),
       row("garbage for a signature", installer, answer("not a signature"), false),
-      row("the signature with more than a few hundred bytes after it", installer,
-          answer(oversized), false),
+      row("the signature with more than a few hundred bytes after it", installer, answer(oversized),
+          false),
       row("the signature elsewhere, behind a 302", installer, Redirect(302, "/elsewhere.sig"),
           false),
-      row("the signature as 500", installer,
+      // A scanner holds the saved installer when it is opened to be
+      // checked: the open is tried again, as the rename and the start are.
+      [&] {
+        ScriptedAnswer late = answer(signature);
+        late.stallSeconds = 1;
+        Row r = row("signed, held for a moment at its check", installer, late, true);
+        r.holdSavedMs = 1500;
+        return r;
+      }(),
+      row(
+          "the signature as 500", installer,
           [&] {
             ScriptedAnswer a = answer(signature);
             a.status = 500;
@@ -376,17 +572,33 @@ TEST(HostileServer, WithAPublisherKeyOnlyTheSignedInstallerIsStarted) {
       // The whole way: offered, "Yes", downloaded from a URL with a query,
       // over the pinned server; the query stays after ".sig".
       {"signed, offered, with a query, pinned",
-       "https://127.0.0.1:" + pinned + "/check", "1",
-       Redirect(302, "https://127.0.0.1:" + pinned + "/dl/setup.exe?v=2"), answer(installer),
-       Drive::YesThenEnd, {"https_pinned", "https_pinned", "https_pinned"}, true, 0, nullptr,
-       L"", true, "/dl/setup.exe.sig?v=2", answer(signature)},
+       "https://127.0.0.1:" + pinned + "/check",
+       "1",
+       Redirect(302, "https://127.0.0.1:" + pinned + "/dl/setup.exe?v=2"),
+       answer(installer),
+       Drive::YesThenEnd,
+       {"https_pinned", "https_pinned", "https_pinned"},
+       true,
+       0,
+       nullptr,
+       L"",
+       true,
+       "/dl/setup.exe.sig?v=2",
+       answer(signature)},
       // Refused after a check the user asked for: the answer is "no update".
       {"a refused signature after /f", check, "0", answer(installer), std::nullopt,
        Drive::NoUpdateThenOk, twice, false, 1, nullptr, L"/f ", true, "/check.sig",
        answer(otherKey)},
       // The product has no key: it asks for no signature.
-      {"no key, no signature asked", check, "0", answer(installer), std::nullopt, Drive::Unseen,
-       {"http"}, true, 0},
+      {"no key, no signature asked",
+       check,
+       "0",
+       answer(installer),
+       std::nullopt,
+       Drive::Unseen,
+       {"http"},
+       true,
+       0},
   };
   for (const Row& r : rows) {
     SCOPED_TRACE(r.what);

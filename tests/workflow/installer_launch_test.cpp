@@ -1,6 +1,8 @@
 // The installer's launch through its seam: which verbs it tries, in which
-// order, and with what, for each answer of the platform's process start.
+// order, with what, and in which apartment, for each answer of the
+// platform's process start.
 #include <gtest/gtest.h>
+#include <objbase.h>
 
 #include <algorithm>
 #include <string>
@@ -17,14 +19,26 @@ struct Call {
   std::wstring parameters;
   ULONG mask;
   int show;
+  bool inSingleThreadedApartment;
 };
+
+// Which apartment the calling thread is in, found by asking for another:
+// the platform refuses a change of the kind, and counts a repeat.
+enum class Apartment { None, SingleThreaded, Other };
+Apartment CurrentApartment() {
+  const HRESULT result = ::CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+  if (SUCCEEDED(result)) ::CoUninitialize();
+  if (result == S_OK) return Apartment::None;
+  return result == RPC_E_CHANGED_MODE ? Apartment::SingleThreaded : Apartment::Other;
+}
 std::vector<Call> g_calls;
 std::vector<DWORD> g_answers;  // per call: 0 starts, anything else fails with it
 HANDLE g_startedProcess = nullptr;
 
 BOOL WINAPI FakeExecute(SHELLEXECUTEINFOW* info) {
   g_calls.push_back({info->lpVerb ? info->lpVerb : L"", info->lpFile ? info->lpFile : L"",
-                     info->lpParameters ? info->lpParameters : L"", info->fMask, info->nShow});
+                     info->lpParameters ? info->lpParameters : L"", info->fMask, info->nShow,
+                     CurrentApartment() == Apartment::SingleThreaded});
   // Past the scripted answers, the last one holds.
   const DWORD answer = g_answers.empty()                    ? 0
                        : g_calls.size() <= g_answers.size() ? g_answers[g_calls.size() - 1]
@@ -83,6 +97,9 @@ TEST(LaunchInstaller, OnlyElevationRequiredLeadsToRunasAndOnlyAHeldFileToRetries
 
     UniqueKernelHandle process;
     EXPECT_EQ(LaunchInstaller(path, process, &FakeExecute), c.started);
+    // The thread then waits for the installer, and a thread in an apartment
+    // owns a window that the installer's broadcasts wait for.
+    EXPECT_EQ(CurrentApartment(), Apartment::None) << "an apartment is held after the start";
 
     std::vector<std::wstring> verbs;
     for (const Call& call : g_calls) {
@@ -90,8 +107,12 @@ TEST(LaunchInstaller, OnlyElevationRequiredLeadsToRunasAndOnlyAHeldFileToRetries
       EXPECT_TRUE(call.file == path);
       EXPECT_TRUE(call.parameters.empty());
       EXPECT_EQ(call.show, SW_SHOW);
-      // The process handle is asked for; the platform's error boxes are not.
-      EXPECT_EQ(call.mask, static_cast<ULONG>(SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI));
+      // The process handle is asked for, the platform's error boxes are not,
+      // and the start is over when the call returns.
+      EXPECT_EQ(call.mask, static_cast<ULONG>(SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI |
+                                              SEE_MASK_NOASYNC));
+      // The shell's start asks for a single-threaded apartment.
+      EXPECT_TRUE(call.inSingleThreadedApartment);
     }
     if (c.verbs.back() == L"open...") {
       EXPECT_GE(verbs.size(), 10u);

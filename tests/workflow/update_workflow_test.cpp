@@ -142,16 +142,17 @@ class UpdateWorkflowTest : public ::testing::Test {
     SetDword(Hive::Machine, kLanguageKey, "force_lcid", kStoredLanguages[language]);
   }
 
-  // Starts the program: options, the placeholder, the URL and the pin switch.
-  // A started installer exits with `installerExit`. False when it cannot be
-  // started.
+  // Starts the program (`program`, or the one under test): options, the
+  // placeholder, the URL and the pin switch. A started installer exits with
+  // `installerExit` and is given `installerEnvironment` too. False when it
+  // cannot be started.
   bool Start(const std::string& options, const std::string& url, const char* pin = "0",
-             DWORD installerExit = 0) {
+             DWORD installerExit = 0, std::vector<std::wstring> installerEnvironment = {},
+             const std::wstring& program = ProgramPath()) {
     const std::wstring tail = Wide(options) + L"\"\" \"" + Wide(url) + L"\" \"" + Wide(pin) + L"\"";
-    m_process = std::make_unique<RawProcess>(
-        ProgramCommand(tail),
-        std::vector<std::wstring>{L"TAVRIN_TEST_INSTALLER_LOG=" + m_installerLog,
-                                  L"TAVRIN_TEST_INSTALLER_EXIT=" + std::to_wstring(installerExit)});
+    installerEnvironment.push_back(L"TAVRIN_TEST_INSTALLER_LOG=" + m_installerLog);
+    installerEnvironment.push_back(L"TAVRIN_TEST_INSTALLER_EXIT=" + std::to_wstring(installerExit));
+    m_process = std::make_unique<RawProcess>(L"\"" + program + L"\" " + tail, installerEnvironment);
     EXPECT_TRUE(m_process->Started()) << "error " << m_process->Error();
     return m_process->Started();
   }
@@ -235,6 +236,7 @@ using NoUpdateTest = UpdateWorkflowTest;
 using InterruptionTest = UpdateWorkflowTest;
 using LanguageTest = UpdateWorkflowTest;
 using UnfriendlyAccountTest = UpdateWorkflowTest;
+using PlantedLibraryTest = UpdateWorkflowTest;
 
 // The one file of ours that appears in `folder` within `timeoutMs`, or empty.
 std::wstring WaitForTemporaryFile(const std::wstring& folder, DWORD timeoutMs) {
@@ -315,6 +317,7 @@ TEST_F(FirstAnswerTest, BodyIsInstalledAtOnceAndOnlyAWholeOneIsStarted) {
     bool delivered;  // the body reaches the saving, which clears leftovers
     size_t installerStarts;
     DWORD exitCode;
+    bool installerBroadcasts = false;  // with SendMessage, as it runs
   };
   ScriptedAnswer whole, empty, shortBody, chunked, huge;
   whole.body = installer;
@@ -326,6 +329,9 @@ TEST_F(FirstAnswerTest, BodyIsInstalledAtOnceAndOnlyAWholeOneIsStarted) {
   huge.contentLength = "4294967296";
   const Case cases[] = {
       {"the installer", whole, true, 1, 0},
+      // It waits for every top-level window, and so for any window the
+      // updater's waiting thread owns: that thread must answer or own none.
+      {"an installer that broadcasts a changed environment", whole, true, 1, 0, true},
       {"an empty body", empty, true, 0, 1},
       {"a body shorter than its length", shortBody, true, 0, 1},
       {"a chunked body", chunked, false, 0, 1},
@@ -350,7 +356,9 @@ TEST_F(FirstAnswerTest, BodyIsInstalledAtOnceAndOnlyAWholeOneIsStarted) {
                                       FILE_SHARE_READ, nullptr, CREATE_ALWAYS, 0, nullptr));
     ASSERT_TRUE(held);
 
-    ASSERT_TRUE(Start("", Http("/check")));
+    std::vector<std::wstring> environment;
+    if (c.installerBroadcasts) environment.push_back(L"TAVRIN_TEST_INSTALLER_BROADCAST=1");
+    ASSERT_TRUE(Start("", Http("/check"), "0", 0, environment));
     EXPECT_EQ(ExitCodeUnseen(), c.exitCode);
     held.Reset();
 
@@ -679,6 +687,63 @@ TEST_F(ProxyTest, ChecksAndDownloadsGoThroughTheUsersProxy) {
     }
     TearDown();
   }
+
+// DLLs named like the system DLLs the program loads by name (each writes a
+// marker beside itself once loaded) in the folder of a copy of the program,
+// as a downloads folder may hold them: a whole update loads none of them.
+// Where a program that loads them by plain name does not load one either,
+// the platform (Wine) takes its own DLL for that name anyway, and that name
+// cannot show the fault here. A late DLL that cannot be found ends a run
+// with the product's hooks as a failure does.
+TEST_F(PlantedLibraryTest, AWholeUpdateLoadsNoDllFromTheProgramsFolder) {
+  const std::wstring folder = PathBesideMe(L"planted");
+  // The last is no system DLL at all: nothing of the platform's can win.
+  const std::vector<std::wstring> names = {L"wininet.dll",  L"crypt32.dll", L"ole32.dll",
+                                           L"oleaut32.dll", L"userenv.dll", L"tavrin-absent.dll"};
+  const auto loaded = [&] {
+    std::vector<std::string> found;
+    for (const std::wstring& name : names) {
+      if (GetFileAttributesW((folder + L"\\" + name + L".loaded").c_str()) !=
+          INVALID_FILE_ATTRIBUTES)
+        found.push_back(Utf8(name));
+    }
+    return found;
+  };
+  const auto clear = [&] {
+    for (const std::wstring& name : names)
+      DeleteFileW((folder + L"\\" + name + L".loaded").c_str());
+  };
+  clear();
+  std::wstring loadAll = L"\"" + folder + L"\\planted_loader.exe\"";
+  for (const std::wstring& name : names) loadAll += L" " + name;
+  const RunResult plain = RunRaw(loadAll);
+  ASSERT_TRUE(plain.finished);
+  const std::vector<std::string> shown = loaded();
+  std::string list;
+  for (const std::string& name : shown) list += " " + name;
+  printf("loaded from beside a program that asks by plain name:%s\n", list.c_str());
+  ASSERT_FALSE(shown.empty()) << "no stand-in can show a load from the program's folder";
+  clear();
+
+  // A late DLL that the system folder lacks: the run ends with 1, neither
+  // with the binding helper's exception nor with the stand-in beside it.
+  const RunResult absent = RunRaw(L"\"" + folder + L"\\planted_probe.exe\"");
+  ASSERT_TRUE(absent.finished);
+  EXPECT_EQ(absent.exitCode, 1u);
+  EXPECT_EQ(loaded(), std::vector<std::string>{});
+  clear();
+
+  const std::wstring copy = folder + L"\\tavrin-corvel.exe";
+  ASSERT_TRUE(CopyFileW(ProgramPath().c_str(), copy.c_str(), FALSE));
+  ScriptedAnswer installer;
+  installer.body = Installer();
+  ScriptAnswer("/check", installer);
+  ASSERT_TRUE(Start("", Http("/check"), "0", 0, {}, copy));
+  EXPECT_EQ(ExitCodeUnseen(), 0u);
+  ExpectOneInstallerRunAndGone();
+  EXPECT_EQ(loaded(), std::vector<std::string>{});
+  clear();
+  DeleteFileW(copy.c_str());
 }
 
 int wmain(int argc, wchar_t** argv) {
