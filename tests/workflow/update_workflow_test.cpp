@@ -687,6 +687,7 @@ TEST_F(ProxyTest, ChecksAndDownloadsGoThroughTheUsersProxy) {
     }
     TearDown();
   }
+}
 
 // DLLs named like the system DLLs the program loads by name (each writes a
 // marker beside itself once loaded) in the folder of a copy of the program,
