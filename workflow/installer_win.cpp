@@ -147,8 +147,15 @@ void InstallerFile::Discard() {
   m_hFile.Reset();
   // Whatever exists of the two names goes: after a rename the first finds
   // nothing, before it the second does.
-  if (!m_temporaryName.empty()) ::DeleteFileW(m_temporaryName.c_str());
-  if (!m_installerName.empty()) ::DeleteFileW(m_installerName.c_str());
+  // An installer that has just ended may still hold its image for a
+  // moment, as security software may: the delete is tried again like the
+  // rename and the start.
+  for (const std::wstring* name : {&m_temporaryName, &m_installerName}) {
+    if (name->empty()) continue;
+    RetryWhileHeld([&] {
+      return ::DeleteFileW(name->c_str()) != FALSE || ::GetLastError() == ERROR_FILE_NOT_FOUND;
+    });
+  }
 }
 
 int CMainDialog::InstallFromBody() {
