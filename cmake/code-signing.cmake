@@ -69,7 +69,7 @@ function(tavrin_check_code_signing certificate key password_file command)
     endif()
   endif()
 
-  if(NOT key STREQUAL "")
+  if(NOT key STREQUAL "" AND command STREQUAL "")
     if(NOT EXISTS "${key}")
       message(FATAL_ERROR "CODE_SIGNING_KEY: no file ${key}")
     endif()
