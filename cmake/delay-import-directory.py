@@ -8,7 +8,11 @@ runs, yet no tool that lists what it loads can see those DLLs. The
 descriptors lie side by side in .text, ended by the zeroed one that
 tavrin_delay_imports() links after them.
 
-usage: delay-import-directory.py EXE
+The image is linked without a time stamp (zero), so that it does not depend
+on when it was built; a TIME_STAMP given (SOURCE_DATE_EPOCH) is written in
+its place.
+
+usage: delay-import-directory.py EXE [TIME_STAMP]
 """
 import struct
 import sys
@@ -31,6 +35,7 @@ class Image:
         count, optional_size = struct.unpack_from('<H12xH', data, pe + 6)
         optional = pe + 24
         magic = struct.unpack_from('<H', data, optional)[0]
+        self.time_stamp_at = pe + 8
         self.checksum_at = optional + 64
         self.directories_at = optional + (96 if magic == 0x10B else 112)
         self.sections = []
@@ -79,7 +84,7 @@ class Image:
         return (total + len(self.data)) & 0xFFFFFFFF
 
 
-def main(path):
+def main(path, time_stamp):
     with open(path, 'rb') as f:
         image = Image(bytearray(f.read()))
     found = image.descriptors()
@@ -93,6 +98,8 @@ def main(path):
         sys.exit(f'{path}: no zeroed descriptor after the delay-import descriptors')
     struct.pack_into('<2I', image.data, image.directories_at + 8 * DELAY_IMPORT_DIRECTORY,
                      first, (len(found) + 1) * DESCRIPTOR_SIZE)
+    if time_stamp:
+        struct.pack_into('<I', image.data, image.time_stamp_at, int(time_stamp))
     if struct.unpack_from('<I', image.data, image.checksum_at)[0]:
         struct.pack_into('<I', image.data, image.checksum_at, image.checksum())
     with open(path, 'wb') as f:
@@ -100,6 +107,6 @@ def main(path):
 
 
 if __name__ == '__main__':
-    if len(sys.argv) != 2:
+    if len(sys.argv) not in (2, 3):
         sys.exit(__doc__)
-    main(sys.argv[1])
+    main(sys.argv[1], sys.argv[2] if len(sys.argv) == 3 else '')

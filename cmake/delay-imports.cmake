@@ -17,7 +17,8 @@
 #
 # tavrin_delay_load(EXE) sets EXE's TAVRIN_DELAY_LOAD property (for libraries
 # that choose their imports by it) and, after each link, declares the
-# descriptors in EXE's delay-import directory (see delay-import-directory.py).
+# descriptors in EXE's delay-import directory (see delay-import-directory.py)
+# and stamps SOURCE_DATE_EPOCH, when set, as the image's link time.
 #
 # Run with -P, this file writes one delay-import library: -DNM= -DDLLTOOL=
 # -DIMPORT_LIBRARY= -DDLL_NAME= -DOUTPUT= [-DKILL_AT=ON].
@@ -100,6 +101,6 @@ function(tavrin_delay_load exe)
   set_target_properties(${exe} PROPERTIES TAVRIN_DELAY_LOAD ON)
   add_custom_command(TARGET ${exe} POST_BUILD
     COMMAND Python3::Interpreter ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/delay-import-directory.py
-      $<TARGET_FILE:${exe}>
+      $<TARGET_FILE:${exe}> "${SOURCE_DATE_EPOCH}"
     VERBATIM)
 endfunction()
