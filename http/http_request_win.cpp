@@ -287,10 +287,10 @@ int HttpRequest::Exchange(HINTERNET hRoot, HINTERNET hRequest, const std::string
     }
     // The one answer that needs no pin: the user's proxy asking for its
     // password before it opens the tunnel, so before any handshake with the
-    // server (there is no chain). Nothing of it is the server's.
-    const Challenger challenger = ChallengerOf(hRequest);
+    // server (there is no chain). Nothing of it is the server's, so only
+    // then is it read before the pin.
     const bool tunnelRefused =
-        pinned && challenger == Challenger::Proxy && !HasServerChain(hRequest);
+        pinned && !HasServerChain(hRequest) && ChallengerOf(hRequest) == Challenger::Proxy;
     // Otherwise the request has been sent by now, but nothing of the answer
     // is used, nor any prompt shown for it, unless the server presented the
     // pinned certificate: pinning switched the platform's own checks off,
@@ -304,6 +304,7 @@ int HttpRequest::Exchange(HINTERNET hRoot, HINTERNET hRequest, const std::string
     // or the pin has made sure which server it is: over plain http anyone
     // on the way could ask, and would read what the user types. The user's
     // own proxy may always ask.
+    const Challenger challenger = ChallengerOf(hRequest);
     if (round == kCredentialRounds || challenger == Challenger::Nobody ||
         (challenger == Challenger::Server && !IsSecure()) || !AnswerChallenge(hRoot, hRequest)) {
       break;

@@ -146,10 +146,9 @@ bool InstallerFile::Finish() {
 void InstallerFile::Discard() {
   m_hFile.Reset();
   // Whatever exists of the two names goes: after a rename the first finds
-  // nothing, before it the second does.
-  // An installer that has just ended may still hold its image for a
-  // moment, as security software may: the delete is tried again like the
-  // rename and the start.
+  // nothing, before it the second does. An installer that has just ended
+  // may still hold its image for a moment, as security software may: the
+  // delete is tried again like the rename and the start.
   for (const std::wstring* name : {&m_temporaryName, &m_installerName}) {
     if (name->empty()) continue;
     RetryWhileHeld([&] {
