@@ -342,7 +342,8 @@ int HttpRequest::Exchange(HINTERNET hRoot, HINTERNET hRequest, const std::string
     m_callback->OnError(QueryInfoFailed, error);
     return 0;
   }
-  if (m_headerReader != nullptr && (status[0] == '2' || status[0] == '3')) HandResponseHeader(hRequest);
+  if (m_headerReader != nullptr && (status[0] == '2' || status[0] == '3'))
+    HandResponseHeader(hRequest);
   if (StatusIs(status, "200")) return DeliverBody(hRequest);
   // A 303 is handed on as a 302: either names where the installer is.
   if (StatusIs(status, "302") || StatusIs(status, "303")) {
