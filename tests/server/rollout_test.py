@@ -12,6 +12,7 @@ and ends it by its pid. Prints what failed and exits 1 when anything did.
 import concurrent.futures
 import math
 import os
+import random
 import re
 import shutil
 import socket
@@ -154,7 +155,6 @@ def nodes_test(top, files):
     """Rollout by the updater's bucket, behind a trusted balancer, never an
     older installer, publish runs at once and refused, and two nodes
     published in two phases, with the report over both logs."""
-    import random
     chance = random.Random(33)
     nodes = []
     for name, options, zone in (("a", ["--trusted-proxy", "127.0.0.254"], None),
