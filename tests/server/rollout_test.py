@@ -39,10 +39,10 @@ def machine(i, network=1):
     return "127.%d.%d.%d" % (network, i // 250, i % 250 + 1)
 
 
-def ask(port, address, header=None, path="/check", method="GET", extra="", head=None):
+def ask(port, address, header=None, path="/check", method="GET", extra="", headers=None):
     """One request from ADDRESS on a connection of its own: (status, Location
     path or None, body length). EXTRA holds further header lines; the
-    response's headers go into the dict HEAD when one is given."""
+    response's headers go into the dict HEADERS when one is given."""
     with socket.socket() as connection:
         connection.bind((address, 0))
         connection.settimeout(10)
@@ -58,11 +58,10 @@ def ask(port, address, header=None, path="/check", method="GET", extra="", head=
             if not chunk:
                 break
             answer += chunk
-    head_out = head
     head, _, body = answer.partition(b"\r\n\r\n")
     head = head.decode("latin-1").split("\r\n")
-    if head_out is not None:
-        head_out.update((h.split(":", 1)[0].lower(), h.split(":", 1)[1].strip()) for h in head[1:] if ":" in h)
+    if headers is not None:
+        headers.update((h.split(":", 1)[0].lower(), h.split(":", 1)[1].strip()) for h in head[1:] if ":" in h)
     location = next((h.split(":", 1)[1].strip() for h in head if h.lower().startswith("location:")), None)
     return int(head[0].split()[1]), location, len(body)
 
@@ -272,10 +271,10 @@ def nodes_test(top, files):
         within(len(inside[0]), MACHINES, 0.1, "3.0.0 at 10 %")
         expect(all(ask(node.port, nat, path=installer("3.0.0"))[0] == 200 for node in nodes),
                "a node does not serve the installer it offers")
-        head = {}
-        ask(b.port, nat, head=head)
-        expect(head.get("x-server-day") == time.strftime("%Y-%m-%d", time.gmtime()),
-               "node b, in another zone, says the day is %s" % head.get("x-server-day"))
+        said = {}
+        ask(b.port, nat, headers=said)
+        expect(said.get("x-server-day") == time.strftime("%Y-%m-%d", time.gmtime()),
+               "node b, in another zone, says the day is %s" % said.get("x-server-day"))
         print("buckets behind one address: %d of %d inside at 10 %%, %d at 50 %%; IPv6 /64 networks: %d of %d at 10 %%"
               % (len(inside10), MACHINES, len(inside50), inside6, len(networks)))
     finally:
