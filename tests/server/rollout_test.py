@@ -39,10 +39,11 @@ def machine(i, network=1):
     return "127.%d.%d.%d" % (network, i // 250, i % 250 + 1)
 
 
-def ask(port, address, header=None, path="/check", method="GET", extra="", headers=None):
+def ask(port, address, header=None, path="/check", method="GET", extra="", headers=None, before=""):
     """One request from ADDRESS on a connection of its own: (status, Location
-    path or None, body length). EXTRA holds further header lines; the
-    response's headers go into the dict HEADERS when one is given."""
+    path or None, body length). EXTRA holds further header lines, BEFORE what
+    comes before the request (a PROXY line); the response's headers go into
+    the dict HEADERS when one is given."""
     with socket.socket() as connection:
         connection.bind((address, 0))
         connection.settimeout(10)
@@ -51,7 +52,7 @@ def ask(port, address, header=None, path="/check", method="GET", extra="", heade
                  "Connection: close"]
         if header is not None:
             lines.append("X-Last-Installed-Update: " + header)
-        connection.sendall(("\r\n".join(lines) + "\r\n" + extra + "\r\n").encode())
+        connection.sendall((before + "\r\n".join(lines) + "\r\n" + extra + "\r\n").encode())
         answer = b""
         while True:
             chunk = connection.recv(65536)
@@ -186,10 +187,25 @@ def nodes_test(top, files):
                            for i in range(400)])
         expect(direct == proxied, "through the balancer %d of 400 answers differ from direct ones"
                % sum(d != p for d, p in zip(direct, proxied)))
+        # The same behind balancers that speak the PROXY protocol (node c,
+        # in the state node a had).
+        subprocess.run([os.path.join(SERVER, "publish"), os.path.join(top, "c", "root"), OLD, files[OLD]],
+                       check=True, stdout=subprocess.DEVNULL)
+        c = Server(os.path.join(top, "c", "root"), os.path.join(top, "c", "nginx"),
+                   ["--trusted-proxy", "127.0.0.254", "--proxy-protocol"])
+        nodes.append(c)
+        c.publish("--rollout", "10", c.root, NEW, files[NEW])
+        spoken = [ask(c.port, "127.0.0.254", OLD, before="PROXY TCP4 %s 127.0.0.1 4000 80\r\n" % machine(i, 4))
+                  for i in range(400)]
+        expect(spoken == direct, "through the PROXY protocol %d of 400 answers differ from direct ones"
+               % sum(d != p for d, p in zip(direct, spoken)))
+        # From an untrusted address, machines answered otherwise than it.
         own = ask(a.port, "127.0.0.253", OLD)[:2]
-        forged = {ask(a.port, "127.0.0.253", OLD, extra="X-Forwarded-For: %s\r\n" % machine(i, 4))[:2]
-                  for i in range(0, 400, 7)}
-        expect(forged == {own}, "X-Forwarded-For from an untrusted address was used: %s" % forged)
+        others = [machine(i, 4) for i in range(400) if direct[i][:2] != own][:10]
+        forged = {ask(a.port, "127.0.0.253", OLD, extra="X-Forwarded-For: %s\r\n" % m)[:2] for m in others}
+        forged |= {ask(c.port, "127.0.0.253", OLD, before="PROXY TCP4 %s 127.0.0.1 4000 80\r\n" % m)[:2]
+                   for m in others}
+        expect(others and forged == {own}, "an untrusted address chose its machine's answer: %s" % forged)
         # nginx writes each address its own way (the longest run of zero
         # groups as "::"): every one of them must find the same /64.
         ids = [(0, 0, 0, 1), (1, 2, 3, 4), (0, 0, 1, 0), (0, 0, 0, 0), (1, 0, 0, 1), (0, 0, 5, 6)]
@@ -259,17 +275,17 @@ def nodes_test(top, files):
 
         # Two phases over both nodes: the installer everywhere at 0 %, then
         # the share; a machine gets the same answer from either node.
-        for node in nodes:
+        for node in (a, b):
             node.publish("--rollout", "0", node.root, "3.0.0", files["3.0.0"])
-        offered = [answer for node in nodes for answer in node.fleet(behind[:500]) if answer[1] == installer("3.0.0")]
+        offered = [answer for node in (a, b) for answer in node.fleet(behind[:500]) if answer[1] == installer("3.0.0")]
         expect(not offered, "offered 3.0.0 at 0 %")
-        for node in nodes:
+        for node in (a, b):
             node.publish("--rollout", "10", node.root, "3.0.0")
         inside = [{i for i, answer in enumerate(node.fleet(behind)) if answer[1] == installer("3.0.0")}
-                  for node in nodes]
+                  for node in (a, b)]
         expect(inside[0] == inside[1], "the nodes offer 3.0.0 to different machines: %d" % len(inside[0] ^ inside[1]))
         within(len(inside[0]), MACHINES, 0.1, "3.0.0 at 10 %")
-        expect(all(ask(node.port, nat, path=installer("3.0.0"))[0] == 200 for node in nodes),
+        expect(all(ask(node.port, nat, path=installer("3.0.0"))[0] == 200 for node in (a, b)),
                "a node does not serve the installer it offers")
         said = {}
         ask(b.port, nat, headers=said)
