@@ -192,13 +192,20 @@ def nodes_test(top, files):
         subprocess.run([os.path.join(SERVER, "publish"), os.path.join(top, "c", "root"), OLD, files[OLD]],
                        check=True, stdout=subprocess.DEVNULL)
         c = Server(os.path.join(top, "c", "root"), os.path.join(top, "c", "nginx"),
-                   ["--trusted-proxy", "127.0.0.254", "--proxy-protocol"])
+                   ["--trusted-proxy", "127.0.0.254", "--proxy-protocol", "--truncate-logged-addresses"])
         nodes.append(c)
         c.publish("--rollout", "10", c.root, NEW, files[NEW])
         spoken = [ask(c.port, "127.0.0.254", OLD, before="PROXY TCP4 %s 127.0.0.1 4000 80\r\n" % machine(i, 4))
                   for i in range(400)]
         expect(spoken == direct, "through the PROXY protocol %d of 400 answers differ from direct ones"
                % sum(d != p for d, p in zip(direct, spoken)))
+        # Node c logs IPv6 machines by their /48, however nginx spells them.
+        truncated = {"2001:db8:1:2::5": "2001:db8:1::", "2001:db8::5": "2001:db8:0::",
+                     "0:0:5:6:7:8:9:a": "0:0:5::", "1::5": "1:0:0::", "::5": "::"}
+        for address in truncated:
+            ask(c.port, "127.0.0.254", before="PROXY TCP6 %s ::1 4000 80\r\n" % address)
+        logged = [line.split("\t")[9] for line in open(os.path.join(c.work, "access.log"))][-len(truncated):]
+        expect(logged == list(truncated.values()), "node c logged %s" % logged)
         # From an untrusted address, machines answered otherwise than it.
         own = ask(a.port, "127.0.0.253", OLD)[:2]
         others = [machine(i, 4) for i in range(400) if direct[i][:2] != own][:10]
