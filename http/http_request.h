@@ -91,6 +91,18 @@ class HttpRequest {
   // ignored.
   void SetLastInstalledUpdate(const char* value);
 
+  // Sets (or replaces) the extra request header `name`, which must be a
+  // header name; a null value is ignored. The value must hold no CR or LF.
+  void SetHeader(const char* name, const char* value);
+
+  // Hands the value of the response header `name` to `reader` (with
+  // `context`) when an answer with a 2xx or 3xx status arrives (a 204 too),
+  // after the pin and before OnResponse or OnError. A header that is absent
+  // or longer than kResponseHeaderLimit bytes is not handed on.
+  using HeaderReader = void (*)(const char* value, void* context);
+  void ReadResponseHeader(const char* name, HeaderReader reader, void* context);
+  static constexpr DWORD kResponseHeaderLimit = 256;
+
   // From now on the body of a 200 goes to `sink` (not owned; it must outlive
   // every Send) as it arrives, through a buffer of kBodyPieceSize bytes, and
   // OnResponse(200) gets no data; the platform keeps no copy of it in its
@@ -113,11 +125,15 @@ class HttpRequest {
   // read failed, the body ended early or the sink stopped it.
   bool ReadBody(HINTERNET hRequest, DWORD length, IHttpBodySink& sink, DWORD& error);
   int DeliverLocation(HINTERNET hRequest, const std::string& serverName);
+  void HandResponseHeader(HINTERNET hRequest) const;
 
   IHttpCallback* m_callback;            // not owned
   IHttpBodySink* m_bodySink = nullptr;  // not owned; null: one block
   URL_COMPONENTSA m_urlParts;
   HeaderMap m_headers;
+  std::string m_responseHeader;  // the one handed to m_headerReader
+  HeaderReader m_headerReader = nullptr;
+  void* m_headerContext = nullptr;
   bool m_certificateLoaded = false;
   UniqueCertContext m_certificate;
 };

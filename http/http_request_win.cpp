@@ -228,6 +228,31 @@ void HttpRequest::SetLastInstalledUpdate(const char* value) {
   m_headers["X-Last-Installed-Update"] = value;
 }
 
+void HttpRequest::SetHeader(const char* name, const char* value) {
+  if (value == nullptr) return;
+  m_headers[name] = value;
+}
+
+void HttpRequest::ReadResponseHeader(const char* name, HeaderReader reader, void* context) {
+  m_responseHeader = name;
+  m_headerReader = reader;
+  m_headerContext = context;
+}
+
+void HttpRequest::HandResponseHeader(HINTERNET hRequest) const {
+  // HTTP_QUERY_CUSTOM takes the header's name in the buffer it fills.
+  char value[kResponseHeaderLimit + 1] = {};
+  if (m_responseHeader.size() >= sizeof value) return;
+  memcpy(value, m_responseHeader.c_str(), m_responseHeader.size());
+  DWORD size = kResponseHeaderLimit;
+  DWORD index = 0;
+  if (!HttpQueryInfoA(hRequest, HTTP_QUERY_CUSTOM, value, &size, &index) ||
+      size > kResponseHeaderLimit)
+    return;
+  value[size] = '\0';
+  m_headerReader(value, m_headerContext);
+}
+
 bool HttpRequest::IsSecure() const { return m_urlParts.nScheme == INTERNET_SCHEME_HTTPS; }
 
 int HttpRequest::Send() {
@@ -317,6 +342,8 @@ int HttpRequest::Exchange(HINTERNET hRoot, HINTERNET hRequest, const std::string
     m_callback->OnError(QueryInfoFailed, error);
     return 0;
   }
+  if (m_headerReader != nullptr && (status[0] == '2' || status[0] == '3'))
+    HandResponseHeader(hRequest);
   if (StatusIs(status, "200")) return DeliverBody(hRequest);
   // A 303 is handed on as a 302: either names where the installer is.
   if (StatusIs(status, "302") || StatusIs(status, "303")) {

@@ -71,6 +71,19 @@ BOOL ReadSettingHead(HKEY hive, const char* name, void* buffer, DWORD size) {
   return FALSE;
 }
 
+BOOL ReadOwnSetting(const char* name, DWORD type, void* buffer, DWORD& size) {
+  const UniqueRegKey key = OpenOrCreate(HKEY_CURRENT_USER, SettingsKey, KEY_READ);
+  if (!key) return FALSE;
+  DWORD stored = REG_NONE;
+  DWORD length = size;
+  if (::RegQueryValueExA(key.Get(), name, nullptr, &stored, static_cast<BYTE*>(buffer), &length) !=
+          ERROR_SUCCESS ||
+      stored != type)
+    return FALSE;
+  size = length;
+  return TRUE;
+}
+
 BOOL WriteSetting(const char* name, DWORD type, const void* data, DWORD size) {
   const UniqueRegKey key = OpenOrCreate(HKEY_CURRENT_USER, SettingsKey, KEY_READ | KEY_WRITE);
   if (!key) return FALSE;

@@ -23,6 +23,12 @@ BOOL ReadSetting(HKEY hive, const char* name, void* buffer, DWORD size);
 // writer may have stored more.
 BOOL ReadSettingHead(HKEY hive, const char* name, void* buffer, DWORD size);
 
+// Reads `name` under SettingsKey of the current user into `buffer` only when
+// it is stored with type `type` in at most `size` bytes; `size` becomes the
+// stored length. For values this program writes, where another type or
+// length means a broken value.
+BOOL ReadOwnSetting(const char* name, DWORD type, void* buffer, DWORD& size);
+
 // Writes `size` bytes of `data` as `name` of registry type `type` under
 // SettingsKey of the current user.
 BOOL WriteSetting(const char* name, DWORD type, const void* data, DWORD size);

@@ -3,13 +3,18 @@
 // is in installer_win.cpp.
 #include <windows.h>
 #include <wininet.h>
+// After windows.h: RtlGenRandom, the platform's random generator.
+#include <ntsecapi.h>
 
+#include <cstdint>
+#include <cstring>
 #include <memory>
 #include <new>
 #include <string>
 
 #include "app/globals.h"
 #include "settings/settings.h"
+#include "workflow/check_headers.h"
 #include "workflow/last_update_header.h"
 #include "workflow/main_dialog.h"
 
@@ -36,6 +41,43 @@ std::string ReadLastInstalledUpdate() {
   char stored[kLastUpdateLimit];
   ReadSettingHead(HKEY_LOCAL_MACHINE, "lastupdate", stored, sizeof stored);
   return LastInstalledUpdateHeader(stored, sizeof stored);
+}
+
+// The user's rollout bucket as the check sends it: the stored one, or one
+// drawn now and stored. Empty when none could be stored, since a bucket
+// drawn anew at every run would move the machine in and out of a share.
+std::string RolloutBucketHeader() {
+  DWORD bucket = 0;
+  DWORD size = sizeof bucket;
+  if (ReadOwnSetting("rolloutbucket", REG_DWORD, &bucket, size) && size == sizeof bucket &&
+      bucket < kRolloutBuckets) {
+    return std::to_string(bucket);
+  }
+  // A few tries: one number in about 600,000 is drawn again.
+  for (int attempt = 0; attempt < 4; ++attempt) {
+    ULONG random = 0;
+    std::uint32_t drawn = 0;
+    if (!RtlGenRandom(&random, sizeof random)) return {};
+    if (!BucketFromRandom(random, drawn)) continue;
+    bucket = drawn;
+    if (!WriteSetting("rolloutbucket", REG_DWORD, &bucket, sizeof bucket)) return {};
+    return std::to_string(bucket);
+  }
+  return {};
+}
+
+std::string LastCheckDay() {
+  char stored[16] = {};
+  DWORD size = sizeof stored;
+  if (!ReadOwnSetting("lastcheckday", REG_SZ, stored, size)) size = 0;
+  return LastCheckDayHeader(stored, size);
+}
+
+// Keeps the day of the server's answer, echoed by the next check.
+void StoreServerDay(const char* value, void*) {
+  const std::string day = ServerDay(value, strlen(value));
+  if (!day.empty())
+    WriteSetting("lastcheckday", REG_SZ, day.c_str(), static_cast<DWORD>(day.size() + 1));
 }
 
 }  // namespace
@@ -81,6 +123,15 @@ DWORD CheckThreadProc(CMainDialog* dialog) {
     dialog->m_requestUrl = url;
     HttpRequest request(dialog, parts, dialog->m_pinCertificate);
     if (!lastUpdate.empty()) request.SetLastInstalledUpdate(lastUpdate.c_str());
+    // The check, not the download, says which share the machine is in and
+    // lets the server count it; neither value identifies anybody. The day
+    // is stored before the answer's callback, which may end the process.
+    if (url == dialog->m_checkUrl) {
+      const std::string bucket = RolloutBucketHeader();
+      if (!bucket.empty()) request.SetHeader("X-Rollout-Bucket", bucket.c_str());
+      request.SetHeader("X-Last-Check-Day", LastCheckDay().c_str());
+      request.ReadResponseHeader("X-Server-Day", &StoreServerDay, nullptr);
+    }
     request.SetBodySink(&installer);
     request.Send();
     dialog->m_installerFile = nullptr;

@@ -3,11 +3,14 @@
 // alone, and the installer records the published version as the machine's
 // "lastupdate" as the real one does, so consecutive runs go through a whole
 // cycle: offered and installed, then no longer offered, offered again to an
-// older version. nginx's access log shows what each run asked and got.
+// older version. nginx's access log shows what each run asked and got,
+// including the rollout bucket, kept across runs and drawn again when it is
+// gone or broken, and the server's day echoed from the run before.
 #include <gtest/gtest.h>
 #include <shlobj.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -46,6 +49,7 @@ std::wstring English(unsigned id) {
 struct Served {
   int status = 0;
   std::string method, target, lastUpdate, agent, contentLength, transferEncoding, bytesSent, scheme;
+  std::string lastCheckDay, bucket;
 };
 
 std::vector<Served> AccessLog() {
@@ -56,9 +60,9 @@ std::vector<Served> AccessLog() {
     std::vector<std::string> fields;
     std::istringstream split(line);
     for (std::string field; std::getline(split, field, '\t');) fields.push_back(field);
-    fields.resize(9);
+    fields.resize(13);
     served.push_back({atoi(fields[0].c_str()), fields[1], fields[2], fields[3], fields[4],
-                      fields[5], fields[6], fields[7], fields[8]});
+                      fields[5], fields[6], fields[7], fields[8], fields[11], fields[12]});
   }
   return served;
 }
@@ -84,6 +88,15 @@ std::vector<std::string> DownloadFolder() {
   return names;
 }
 
+// Today in UTC as the server writes it into X-Server-Day.
+std::string UtcDay() {
+  SYSTEMTIME now = {};
+  ::GetSystemTime(&now);
+  char day[16];
+  snprintf(day, sizeof day, "%04u-%02u-%02u", now.wYear, now.wMonth, now.wDay);
+  return day;
+}
+
 }  // namespace
 
 TEST(ReferenceServerTest, OffersUntilThePublishedVersionIsInstalledAndServesTheInstallerWhole) {
@@ -101,6 +114,7 @@ TEST(ReferenceServerTest, OffersUntilThePublishedVersionIsInstalledAndServesTheI
   SetDword(Hive::Machine, kLanguageKey, "force_lcid", kStoredLanguages[kEnglish]);
 
   enum Action { kPressYes, kCloseOffer, kCloseNoUpdate, kEndsUnseen };
+  enum Bucket { kKeepBucket, kRemoveBucket, kBreakBucket };
   struct Row {
     const char* what;
     const char* storeLastUpdate;  // before the run; null: as the runs before left it
@@ -113,6 +127,7 @@ TEST(ReferenceServerTest, OffersUntilThePublishedVersionIsInstalledAndServesTheI
     // The program built with the publisher's key: it fetches the signature
     // that server/publish wrote beside the installer.
     bool keyed = false;
+    Bucket bucket = kKeepBucket;  // what happens to "rolloutbucket" before the run
   };
   const Row rows[] = {
       {"nothing installed: offered, Yes installs over the pinned https", nullptr, "", true, "", 302,
@@ -121,10 +136,11 @@ TEST(ReferenceServerTest, OffersUntilThePublishedVersionIsInstalledAndServesTheI
        "/f ", true, version, 204, kCloseNoUpdate, 1},
       {"the same without /f ends without a window", nullptr, "", false, version, 204, kEndsUnseen,
        1},
-      {"an older version installed: offered again", "1.0.0", "", false, "1.0.0", 302, kCloseOffer,
-       1},
-      {"the program with the publisher's key installs the signed installer", "1.0.0", "", true,
-       "1.0.0", 302, kPressYes, 0, true},
+      {"an older version installed: offered again; a removed bucket is drawn again", "1.0.0", "",
+       false, "1.0.0", 302, kCloseOffer, 1, false, kRemoveBucket},
+      {"the program with the publisher's key installs the signed installer; a broken bucket is "
+       "drawn again",
+       "1.0.0", "", true, "1.0.0", 302, kPressYes, 0, true, kBreakBucket},
   };
   size_t logged = 0;
   size_t installed = 0;
@@ -133,6 +149,10 @@ TEST(ReferenceServerTest, OffersUntilThePublishedVersionIsInstalledAndServesTheI
     const std::vector<std::string> leftBefore = DownloadFolder();
     if (row.storeLastUpdate)
       SetString(Hive::Machine, kSettingsKey, "lastupdate", row.storeLastUpdate);
+    if (row.bucket == kRemoveBucket) DeleteValue(Hive::User, kSettingsKey, "rolloutbucket");
+    if (row.bucket == kBreakBucket) SetDword(Hive::User, kSettingsKey, "rolloutbucket", 10000);
+    const auto bucketBefore = ReadValue(Hive::User, kSettingsKey, "rolloutbucket");
+    const auto dayBefore = ReadValue(Hive::User, kSettingsKey, "lastcheckday");
     const std::wstring arguments = Wide(row.options) + L"\"\" \"" +
                                    Wide(row.secure ? https : http) + L"\" " +
                                    (row.secure ? L"1" : L"0");
@@ -183,6 +203,20 @@ TEST(ReferenceServerTest, OffersUntilThePublishedVersionIsInstalledAndServesTheI
     EXPECT_EQ(check.scheme, row.secure ? "https" : "http");
     EXPECT_EQ(check.lastUpdate, row.sent);
     EXPECT_EQ(check.agent, "Updater");
+    // The bucket: one drawn on the first run (and after it was removed or
+    // broken) and stored, then the same one.
+    const auto bucket = ReadValue(Hive::User, kSettingsKey, "rolloutbucket");
+    ASSERT_TRUE(bucket.has_value());
+    EXPECT_EQ(bucket->type, static_cast<DWORD>(REG_DWORD));
+    EXPECT_LT(bucket->AsDword().value_or(10000), 10000u);
+    EXPECT_EQ(check.bucket, std::to_string(bucket->AsDword().value_or(10000)));
+    if (row.bucket == kKeepBucket && bucketBefore) {
+      EXPECT_EQ(bucket->bytes, bucketBefore->bytes);
+    }
+    // The day of the answer before, or "none"; this answer's day is kept.
+    EXPECT_EQ(check.lastCheckDay, dayBefore ? dayBefore->AsString() : "none");
+    const auto day = ReadValue(Hive::User, kSettingsKey, "lastcheckday");
+    EXPECT_EQ(day ? day->AsString() : "", UtcDay());
     if (row.action == kPressYes) {
       const Served& download = log[logged + 1];
       EXPECT_EQ(download.status, 200);
@@ -191,6 +225,7 @@ TEST(ReferenceServerTest, OffersUntilThePublishedVersionIsInstalledAndServesTheI
       EXPECT_EQ(download.contentLength, std::to_string(installerSize));
       EXPECT_EQ(download.bytesSent, std::to_string(installerSize));
       EXPECT_EQ(download.transferEncoding, "");
+      EXPECT_EQ(download.bucket, "");
       ++installed;
     }
     if (downloaded && row.keyed) {

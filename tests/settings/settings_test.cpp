@@ -90,6 +90,28 @@ TEST_F(ReadSettingTest, ReadsTheMachineHiveSeparately) {
   EXPECT_STREQ(text, "2024-05");
 }
 
+TEST_F(ReadSettingTest, OwnValuesReadOnlyWithTheirTypeAndSizeFromTheUser) {
+  DWORD value = 0;
+  DWORD size = sizeof value;
+  EXPECT_FALSE(ReadOwnSetting("rolloutbucket", REG_DWORD, &value, size));
+  SetDword(Hive::Machine, kSettingsKey, "rolloutbucket", 7);
+  EXPECT_FALSE(ReadOwnSetting("rolloutbucket", REG_DWORD, &value, size));
+  SetString(Hive::User, kSettingsKey, "rolloutbucket", "7");
+  EXPECT_FALSE(ReadOwnSetting("rolloutbucket", REG_DWORD, &value, size));
+  SetQword(Hive::User, kSettingsKey, "rolloutbucket", 7);
+  EXPECT_FALSE(ReadOwnSetting("rolloutbucket", REG_DWORD, &value, size));
+  SetDword(Hive::User, kSettingsKey, "rolloutbucket", 9999);
+  EXPECT_TRUE(ReadOwnSetting("rolloutbucket", REG_DWORD, &value, size));
+  EXPECT_EQ(value, 9999u);
+  EXPECT_EQ(size, 4u);
+  char day[16] = {};
+  size = sizeof day;
+  SetString(Hive::User, kSettingsKey, "lastcheckday", "2026-12-09");
+  EXPECT_TRUE(ReadOwnSetting("lastcheckday", REG_SZ, day, size));
+  EXPECT_STREQ(day, "2026-12-09");
+  EXPECT_EQ(size, 11u);
+}
+
 TEST_F(WriteSettingTest, WritesTypeAndBytesUnderTheUser) {
   const uint64_t value = 0x1122334455667788ull;
   EXPECT_TRUE(WriteSetting("lasttime", REG_QWORD, &value, sizeof value));
