@@ -105,6 +105,36 @@ BOOL ReadUpdatesDisabled(int& disabled) {
   return FALSE;
 }
 
+BOOL ReadReleaseSequence(DWORD& sequence, char (&sha256)[65]) {
+  sequence = 0;
+  std::memset(sha256, 0, sizeof sha256);
+  const UniqueRegKey key = OpenOrCreate(HKEY_CURRENT_USER, SettingsKey, KEY_READ);
+  if (!key) return FALSE;
+  DWORD type = 0, size = 0;
+  if (::RegQueryValueExA(key.Get(), "releasesequence", nullptr, &type, nullptr, &size) !=
+      ERROR_SUCCESS)
+    return FALSE;
+  DWORD value = 0;
+  size = sizeof value;
+  if (type == REG_DWORD &&
+      ::RegQueryValueExA(key.Get(), "releasesequence", nullptr, &type,
+                         reinterpret_cast<BYTE*>(&value), &size) == ERROR_SUCCESS &&
+      type == REG_DWORD && size == sizeof value)
+    sequence = value;
+  char text[65] = {};
+  size = sizeof text;
+  if (::RegQueryValueExA(key.Get(), "releasesha256", nullptr, &type, reinterpret_cast<BYTE*>(text),
+                         &size) == ERROR_SUCCESS &&
+      type == REG_SZ && size >= 64 && std::strlen(text) == 64)
+    std::memcpy(sha256, text, sizeof text);
+  return TRUE;
+}
+
+void StoreReleaseSequence(DWORD sequence, const char* sha256) {
+  if (WriteSetting("releasesha256", REG_SZ, sha256, static_cast<DWORD>(std::strlen(sha256) + 1)))
+    WriteSetting("releasesequence", REG_DWORD, &sequence, sizeof sequence);
+}
+
 void StoreDelayMode(int mode) {
   const int64_t now = static_cast<int64_t>(std::time(nullptr));
   const DWORD stored = static_cast<DWORD>(mode);
