@@ -106,28 +106,11 @@ BOOL ReadUpdatesDisabled(int& disabled) {
 }
 
 BOOL ReadReleaseSequence(DWORD& sequence, char (&sha256)[65]) {
-  sequence = 0;
-  std::memset(sha256, 0, sizeof sha256);
-  const UniqueRegKey key = OpenOrCreate(HKEY_CURRENT_USER, SettingsKey, KEY_READ);
-  if (!key) return FALSE;
-  DWORD type = 0, size = 0;
-  if (::RegQueryValueExA(key.Get(), "releasesequence", nullptr, &type, nullptr, &size) !=
-      ERROR_SUCCESS)
-    return FALSE;
-  DWORD value = 0;
-  size = sizeof value;
-  if (type == REG_DWORD &&
-      ::RegQueryValueExA(key.Get(), "releasesequence", nullptr, &type,
-                         reinterpret_cast<BYTE*>(&value), &size) == ERROR_SUCCESS &&
-      type == REG_DWORD && size == sizeof value)
-    sequence = value;
-  char text[65] = {};
-  size = sizeof text;
-  if (::RegQueryValueExA(key.Get(), "releasesha256", nullptr, &type, reinterpret_cast<BYTE*>(text),
-                         &size) == ERROR_SUCCESS &&
-      type == REG_SZ && size >= 64 && std::strlen(text) == 64)
-    std::memcpy(sha256, text, sizeof text);
-  return TRUE;
+  // A hash of another length is none: the buffer holds 64 digits and the
+  // terminator, and a longer value fails the read.
+  ReadSetting(HKEY_CURRENT_USER, "releasesha256", sha256, sizeof sha256);
+  if (std::strlen(sha256) != 64) sha256[0] = '\0';
+  return ReadSetting(HKEY_CURRENT_USER, "releasesequence", &sequence, sizeof sequence);
 }
 
 void StoreReleaseSequence(DWORD sequence, const char* sha256) {

@@ -44,10 +44,9 @@ void StoreDelayMode(int mode);
 
 // The release statement of the last installer that was started under one
 // and ended with 0: "releasesequence" (REG_DWORD) and "releasesha256"
-// (REG_SZ, 64 lowercase hex digits) of the current user. TRUE when a value
-// "releasesequence" exists, in whatever form: from then on an installer
-// needs a statement. `sequence` is 0 when the value is no REG_DWORD;
-// `sha256` is empty unless "releasesha256" is a REG_SZ of 64 characters.
+// (REG_SZ, 64 lowercase hex digits) of the current user. TRUE when
+// "releasesequence" is kept: from then on an installer needs a statement.
+// `sha256` is empty unless "releasesha256" holds 64 characters.
 BOOL ReadReleaseSequence(DWORD& sequence, char (&sha256)[65]);
 // The hash first, then the sequence: a sequence is never kept beside an
 // older installer's hash.

@@ -133,9 +133,8 @@ class InstallerFile : public IHttpBodySink {
  public:
   // The body comes from `url`, asked with `pinCertificate`; what lies beside
   // it is asked the same way.
-  InstallerFile(std::string url, BOOL pinCertificate)
-      : m_url(std::move(url)), m_pinCertificate(pinCertificate) {}
-  ~InstallerFile() { Discard(); }
+  InstallerFile(const std::string& url, BOOL pinCertificate);
+  ~InstallerFile();
   InstallerFile(const InstallerFile&) = delete;
   InstallerFile& operator=(const InstallerFile&) = delete;
 

@@ -135,7 +135,7 @@ class BesideDownload : public IHttpCallback, public IHttpBodySink {
 
   // The file, once a whole 200 arrived.
   bool Received() const noexcept { return m_received; }
-  const std::vector<std::uint8_t>& Bytes() const noexcept { return m_bytes; }
+  std::vector<std::uint8_t>& Bytes() noexcept { return m_bytes; }
 
  private:
   std::size_t m_limit;
@@ -153,7 +153,7 @@ bool FetchBeside(const std::string& installerUrl, const char* suffix, BOOL pinCe
   request.SetBodySink(&download);
   request.Send();
   if (!download.Received()) return false;
-  bytes = download.Bytes();
+  bytes.swap(download.Bytes());
   return true;
 }
 

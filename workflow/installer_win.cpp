@@ -97,6 +97,11 @@ void RemoveInstallerLeftovers(const std::wstring& folder) {
   } while (::FindNextFileW(search.Get(), &found));
 }
 
+InstallerFile::InstallerFile(const std::string& url, BOOL pinCertificate)
+    : m_url(url), m_pinCertificate(pinCertificate) {}
+
+InstallerFile::~InstallerFile() { Discard(); }
+
 bool InstallerFile::BeginBody(DWORD length) {
   // No disk is touched for a body that cannot be an installer; refusing it
   // is no failure of ours.

@@ -60,10 +60,10 @@ bool ProgramHeaderScan::IsWindowsProgram() const noexcept {
   if (m_taken < kDosHeaderSize || m_dosHeader[0] != 'M' || m_dosHeader[1] != 'Z') return false;
   const std::uint64_t headers = NewHeaderOffset();
   if (headers % 4 != 0 || headers + kNewHeadersSize > m_taken) return false;
-  for (std::size_t at = 0; at < sizeof kSignature; ++at)
-    if (NewHeaderByte(at) != kSignature[at]) return false;
-  const auto word = [this](std::size_t at) {
-    return static_cast<std::uint16_t>(NewHeaderByte(at) | NewHeaderByte(at + 1) << 8);
+  std::uint8_t at[kNewHeadersSize];
+  for (std::size_t i = 0; i < kNewHeadersSize; ++i) at[i] = NewHeaderByte(i);
+  const auto word = [&at](std::size_t offset) {
+    return static_cast<std::uint16_t>(at[offset] | at[offset + 1] << 8);
   };
   const std::uint16_t machine = word(kMachineAt);
   const std::uint16_t magic = word(kOptionalHeaderAt);
@@ -71,7 +71,8 @@ bool ProgramHeaderScan::IsWindowsProgram() const noexcept {
                      ((machine == kMachineAmd64 || machine == kMachineArm64) && magic == kMagic64);
   const std::uint16_t characteristics = word(kCharacteristicsAt);
   const std::uint16_t subsystem = word(kSubsystemAt);
-  return known && word(kOptionalHeaderSizeAt) >= kSubsystemAt + 2 - kOptionalHeaderAt &&
+  return std::equal(kSignature, kSignature + sizeof kSignature, at) && known &&
+         word(kOptionalHeaderSizeAt) >= kSubsystemAt + 2 - kOptionalHeaderAt &&
          (characteristics & kExecutableImage) && !(characteristics & kDll) &&
          (subsystem == kSubsystemGui || subsystem == kSubsystemConsole);
 }

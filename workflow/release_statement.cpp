@@ -67,9 +67,9 @@ bool ParseReleaseStatement(const std::uint8_t* data, std::size_t size,
       sequenceValue > 0xFFFFFFFFu)
     return false;
 
-  statement.version.assign(version);
+  statement.version = std::string(version.data(), version.size());
   statement.length = lengthValue;
-  statement.sha256.assign(sha256);
+  statement.sha256 = std::string(sha256.data(), sha256.size());
   statement.sequence = static_cast<std::uint32_t>(sequenceValue);
   return true;
 }
@@ -81,11 +81,10 @@ bool ReleaseFollows(const ReleaseStatement& statement, const AcceptedRelease& ac
 
 std::string Sha256Hex(const std::uint8_t (&digest)[32]) {
   static const char kHex[] = "0123456789abcdef";
-  std::string hex;
-  hex.reserve(64);
-  for (std::uint8_t byte : digest) {
-    hex += kHex[byte >> 4];
-    hex += kHex[byte & 0xF];
+  std::string hex(64, '0');
+  for (std::size_t i = 0; i < 32; ++i) {
+    hex[2 * i] = kHex[digest[i] >> 4];
+    hex[2 * i + 1] = kHex[digest[i] & 0xF];
   }
   return hex;
 }
