@@ -702,7 +702,7 @@ TEST(HostileServer, WithAPublisherKeyOnlyTheSignedInstallerIsStarted) {
       [&] {
         ScriptedAnswer late = answer(signature);
         late.stallSeconds = 1;
-        Row r = row("signed, held for a moment at its check", installer, late, true);
+        Row r = row("signed, held for a moment before its rename", installer, late, true);
         r.holdSavedMs = 1500;
         return r;
       }(),
