@@ -118,6 +118,19 @@ BOOL ReadUpdatesDisabled(int& disabled) {
   return FALSE;
 }
 
+BOOL ReadReleaseSequence(DWORD& sequence, char (&sha256)[65]) {
+  // A hash of another length is none: the buffer holds 64 digits and the
+  // terminator, and a longer value fails the read.
+  ReadSetting(HKEY_CURRENT_USER, "releasesha256", sha256, sizeof sha256);
+  if (std::strlen(sha256) != 64) sha256[0] = '\0';
+  return ReadSetting(HKEY_CURRENT_USER, "releasesequence", &sequence, sizeof sequence);
+}
+
+void StoreReleaseSequence(DWORD sequence, const char* sha256) {
+  if (WriteSetting("releasesha256", REG_SZ, sha256, static_cast<DWORD>(std::strlen(sha256) + 1)))
+    WriteSetting("releasesequence", REG_DWORD, &sequence, sizeof sequence);
+}
+
 void StoreDelayMode(int mode) {
   const int64_t now = static_cast<int64_t>(std::time(nullptr));
   const DWORD stored = static_cast<DWORD>(mode);

@@ -48,6 +48,16 @@ BOOL ReadUpdatesDisabled(int& disabled);
 // "delaymode" = mode and, only when that write succeeded, "lasttime" = now.
 void StoreDelayMode(int mode);
 
+// The release statement of the last installer that was started under one
+// and ended with 0: "releasesequence" (REG_DWORD) and "releasesha256"
+// (REG_SZ, 64 lowercase hex digits) of the current user. TRUE when
+// "releasesequence" is kept: from then on an installer needs a statement.
+// `sha256` is empty unless "releasesha256" holds 64 characters.
+BOOL ReadReleaseSequence(DWORD& sequence, char (&sha256)[65]);
+// The hash first, then the sequence: a sequence is never kept beside an
+// older installer's hash.
+void StoreReleaseSequence(DWORD sequence, const char* sha256);
+
 // delaymode 0 (and lasttime now), md_cu_disable 0, Run value deleted; each
 // step is tried whatever the previous one gave.
 void ResetSchedule();

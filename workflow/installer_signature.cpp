@@ -34,13 +34,13 @@ bool ReadCoordinate(const std::uint8_t* der, std::size_t end, std::size_t& at,
 
 }  // namespace
 
-std::string SignatureUrl(const std::string& installerUrl) {
+std::string BesideInstallerUrl(const std::string& installerUrl, const char* suffix) {
   std::string url = installerUrl;
   const std::size_t scheme = url.find("://");
   const std::size_t authority = scheme == std::string::npos ? 0 : scheme + 3;
   const std::size_t pathStart = std::min(url.find_first_of("/?#", authority), url.size());
-  if (pathStart == url.size() || url[pathStart] != '/') return url.insert(pathStart, "/.sig");
-  return url.insert(std::min(url.find_first_of("?#", pathStart), url.size()), ".sig");
+  if (pathStart == url.size() || url[pathStart] != '/') return url.insert(pathStart, std::string("/") + suffix);
+  return url.insert(std::min(url.find_first_of("?#", pathStart), url.size()), suffix);
 }
 
 bool RawSignatureFromDer(const std::uint8_t* der, std::size_t size,

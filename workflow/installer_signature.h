@@ -15,10 +15,16 @@ inline constexpr std::size_t kSignatureLimit = 512;
 // The raw ECDSA P-256 signature: r then s, 32 big-endian bytes each.
 inline constexpr std::size_t kRawSignatureSize = 64;
 
-// The signature's URL for an installer at `installerUrl`: ".sig" appended to
-// the path, before the query and fragment, if any; an empty path becomes
-// "/.sig". Any static host serves it without a rule of its own.
-std::string SignatureUrl(const std::string& installerUrl);
+// The URL of a file that lies beside an installer at `installerUrl`:
+// `suffix` appended to the path, before the query and fragment, if any; an
+// empty path becomes "/" + `suffix`. Any static host serves it without a
+// rule of its own.
+std::string BesideInstallerUrl(const std::string& installerUrl, const char* suffix);
+
+// The signature's URL: ".sig" beside the installer.
+inline std::string SignatureUrl(const std::string& installerUrl) {
+  return BesideInstallerUrl(installerUrl, ".sig");
+}
 
 // Reads the DER SEQUENCE { INTEGER r, INTEGER s } that an ECDSA signer writes
 // into `raw` (r then s). Strict DER only: the shortest length and integer

@@ -1,8 +1,8 @@
-// The publisher's signature, checked on the saved installer before it is
-// started: fetched from beside the installer under the installer's own
-// rules, and verified with the platform's CNG (SHA-256 and ECDSA P-256).
-// bcrypt.dll is loaded by the first check, so an exe without a key, and a
-// run that starts nothing, never map it.
+// The installer's SHA-256 and the publisher's word on it, with the
+// platform's CNG (SHA-256 and ECDSA P-256): the signed release statement or
+// the detached signature, each fetched from beside the installer under the
+// installer's own rules. bcrypt.dll is loaded when the first body arrives,
+// so a run that downloads nothing never maps it.
 #include <windows.h>
 #include <bcrypt.h>
 
@@ -17,11 +17,11 @@
 #include "workflow/installer_launch.h"
 #include "workflow/installer_signature.h"
 #include "workflow/publisher_key.h"
+#include "workflow/release_statement.h"
 
 namespace {
 
 constexpr DWORD kHashPieceSize = 64 * 1024;
-constexpr ULONG kDigestSize = 32;
 
 // The CNG functions, from the system folder's bcrypt.dll.
 class Cng {
@@ -88,26 +88,7 @@ struct CngObjects {
 
 bool Succeeded(NTSTATUS status) { return status >= 0; }
 
-// SHA-256 of everything `file` holds from where it stands, read a piece at
-// a time whatever its size.
-bool HashFile(CngObjects& objects, HANDLE file, UCHAR (&digest)[kDigestSize]) {
-  const Cng& cng = objects.cng;
-  if (!Succeeded(
-          cng.OpenAlgorithmProvider(&objects.hashAlgorithm, BCRYPT_SHA256_ALGORITHM, nullptr, 0)) ||
-      !Succeeded(cng.CreateHash(objects.hashAlgorithm, &objects.hash, nullptr, 0, nullptr, 0, 0)))
-    return false;
-  const std::unique_ptr<UCHAR[]> piece(new (std::nothrow) UCHAR[kHashPieceSize]);
-  if (!piece) return false;
-  for (;;) {
-    DWORD read = 0;
-    if (!::ReadFile(file, piece.get(), kHashPieceSize, &read, nullptr)) return false;
-    if (read == 0) break;
-    if (!Succeeded(cng.HashData(objects.hash, piece.get(), read, 0))) return false;
-  }
-  return Succeeded(cng.FinishHash(objects.hash, digest, kDigestSize, 0));
-}
-
-bool VerifyDigest(CngObjects& objects, const UCHAR (&digest)[kDigestSize],
+bool VerifyDigest(CngObjects& objects, const std::uint8_t (&digest)[kDigestSize],
                   const std::uint8_t (&signature)[kRawSignatureSize], const std::uint8_t* key) {
   const Cng& cng = objects.cng;
   struct {
@@ -129,18 +110,19 @@ bool VerifyDigest(CngObjects& objects, const UCHAR (&digest)[kDigestSize],
   return cng.VerifySignature(objects.key, nullptr, hash, sizeof hash, raw, sizeof raw, 0) == 0;
 }
 
-// The answer to the signature's request: only a 200 of at most
-// kSignatureLimit bytes is kept. A redirect is not followed.
-class SignatureDownload : public IHttpCallback, public IHttpBodySink {
+// The answer to a request for a file beside the installer: only a whole 200
+// of at most `limit` bytes is kept. A redirect is not followed.
+class BesideDownload : public IHttpCallback, public IHttpBodySink {
  public:
+  explicit BesideDownload(std::size_t limit) : m_limit(limit) {}
   bool BeginBody(DWORD length) override {
-    if (length > kSignatureLimit) return false;
+    if (length > m_limit) return false;
     m_bytes.clear();
     m_bytes.reserve(length);
     return true;
   }
   bool TakeBody(const void* data, DWORD size) override {
-    if (size > kSignatureLimit - m_bytes.size()) return false;
+    if (size > m_limit - m_bytes.size()) return false;
     const auto* bytes = static_cast<const std::uint8_t*>(data);
     m_bytes.insert(m_bytes.end(), bytes, bytes + size);
     return true;
@@ -151,54 +133,111 @@ class SignatureDownload : public IHttpCallback, public IHttpBodySink {
   }
   int OnError(int, DWORD) override { return 0; }
 
-  // The signature, once a whole 200 arrived.
+  // The file, once a whole 200 arrived.
   bool Received() const noexcept { return m_received; }
-  const std::vector<std::uint8_t>& Bytes() const noexcept { return m_bytes; }
+  std::vector<std::uint8_t>& Bytes() noexcept { return m_bytes; }
 
  private:
+  std::size_t m_limit;
   std::vector<std::uint8_t> m_bytes;
   bool m_received = false;
 };
 
-bool FetchSignature(const std::string& installerUrl, BOOL pinCertificate,
-                    std::uint8_t (&signature)[kRawSignatureSize]) {
-  const std::string url = SignatureUrl(installerUrl);
+bool FetchBeside(const std::string& installerUrl, const char* suffix, BOOL pinCertificate,
+                 std::size_t limit, std::vector<std::uint8_t>& bytes) {
+  const std::string url = BesideInstallerUrl(installerUrl, suffix);
   URL_COMPONENTSA parts;
   if (!CrackRequestUrl(url, parts)) return false;
-  SignatureDownload download;
+  BesideDownload download(limit);
   HttpRequest request(&download, parts, pinCertificate);
   request.SetBodySink(&download);
   request.Send();
-  return download.Received() &&
-         RawSignatureFromDer(download.Bytes().data(), download.Bytes().size(), signature);
+  if (!download.Received()) return false;
+  bytes.swap(download.Bytes());
+  return true;
 }
 
-}  // namespace
-
-bool InstallerSignedByPublisher(const std::string& installerUrl, BOOL pinCertificate,
-                                const std::wstring& path, const std::uint8_t* key,
-                                UniqueFileHandle& held) {
-  held.Reset();
+// True when the DER signature fetched from beside the installer with
+// `suffix` verifies over `digest` with `key`.
+bool SignedBeside(const std::string& installerUrl, const char* suffix, BOOL pinCertificate,
+                  const std::uint8_t (&digest)[kDigestSize], const std::uint8_t* key) {
+  std::vector<std::uint8_t> der;
   std::uint8_t signature[kRawSignatureSize];
-  if (!FetchSignature(installerUrl, pinCertificate, signature)) return false;
-  // Nobody may change the file from its check to its start; the installer
-  // itself, and the platform starting it, only read it. A scanner that has
-  // the fresh file open keeps this open from succeeding for a moment.
-  UniqueFileHandle file;
-  if (!RetryWhileHeld([&] {
-        HANDLE opened = ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                      OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-        if (opened == INVALID_HANDLE_VALUE) return false;
-        file.Reset(opened);
-        return true;
-      }))
+  if (!FetchBeside(installerUrl, suffix, pinCertificate, kSignatureLimit, der) ||
+      !RawSignatureFromDer(der.data(), der.size(), signature))
     return false;
   const Cng cng;
   if (!cng.Loaded()) return false;
   CngObjects objects(cng);
-  UCHAR digest[kDigestSize];
-  if (!HashFile(objects, file.Get(), digest) || !VerifyDigest(objects, digest, signature, key))
+  return VerifyDigest(objects, digest, signature, key);
+}
+
+}  // namespace
+
+struct Sha256Digest::State {
+  Cng cng;
+  CngObjects objects{cng};
+};
+
+Sha256Digest::Sha256Digest() = default;
+Sha256Digest::~Sha256Digest() = default;
+
+bool Sha256Digest::Begin() {
+  m_state.reset(new (std::nothrow) State);
+  if (!m_state || !m_state->cng.Loaded() ||
+      !Succeeded(m_state->cng.OpenAlgorithmProvider(&m_state->objects.hashAlgorithm,
+                                                    BCRYPT_SHA256_ALGORITHM, nullptr, 0)) ||
+      !Succeeded(m_state->cng.CreateHash(m_state->objects.hashAlgorithm, &m_state->objects.hash,
+                                         nullptr, 0, nullptr, 0, 0))) {
+    m_state.reset();
     return false;
-  held = std::move(file);
+  }
   return true;
+}
+
+bool Sha256Digest::Add(const void* data, DWORD size) {
+  return m_state && Succeeded(m_state->cng.HashData(
+                        m_state->objects.hash, static_cast<PUCHAR>(const_cast<void*>(data)), size, 0));
+}
+
+bool Sha256Digest::Finish(std::uint8_t (&digest)[kDigestSize]) {
+  const bool finished =
+      m_state && Succeeded(m_state->cng.FinishHash(m_state->objects.hash, digest, kDigestSize, 0));
+  m_state.reset();
+  return finished;
+}
+
+bool HashFile(HANDLE file, std::uint8_t (&digest)[kDigestSize]) {
+  Sha256Digest sha;
+  const std::unique_ptr<UCHAR[]> piece(new (std::nothrow) UCHAR[kHashPieceSize]);
+  if (!piece || !sha.Begin()) return false;
+  for (;;) {
+    DWORD read = 0;
+    if (!::ReadFile(file, piece.get(), kHashPieceSize, &read, nullptr)) return false;
+    if (read == 0) break;
+    if (!sha.Add(piece.get(), read)) return false;
+  }
+  return sha.Finish(digest);
+}
+
+bool InstallerSignedByPublisher(const std::string& installerUrl, BOOL pinCertificate,
+                                const std::uint8_t (&digest)[kDigestSize],
+                                const std::uint8_t* key) {
+  return SignedBeside(installerUrl, ".sig", pinCertificate, digest, key);
+}
+
+bool FetchReleaseStatement(const std::string& installerUrl, BOOL pinCertificate,
+                           const std::uint8_t* key, ReleaseStatement& statement) {
+  std::vector<std::uint8_t> bytes;
+  if (!FetchBeside(installerUrl, ".release", pinCertificate, kReleaseStatementLimit, bytes))
+    return false;
+  // Signed over the statement's own bytes: the digest is of what was
+  // received, and only those bytes are read.
+  Sha256Digest sha;
+  std::uint8_t digest[kDigestSize];
+  if (!sha.Begin() || !sha.Add(bytes.data(), static_cast<DWORD>(bytes.size())) ||
+      !sha.Finish(digest))
+    return false;
+  return SignedBeside(installerUrl, ".release.sig", pinCertificate, digest, key) &&
+         ParseReleaseStatement(bytes.data(), bytes.size(), statement);
 }

@@ -1,16 +1,19 @@
 // The 200 answer: the body is the installer. It is written under a fresh
-// name in the user's profile as it arrives, started when it is a Windows
-// program (elevated when the platform demands it), waited for and deleted,
-// all on the check thread inside Send. Every path is wide: a profile folder
+// name in the user's profile as it arrives, hashed on the way, started when
+// it is a Windows program (elevated when the platform demands it) and, in an
+// exe with the publisher's key, the publisher's; waited for and deleted, all
+// on the check thread inside Send. Every path is wide: a profile folder
 // named outside the ANSI code page must not turn into a look-alike folder.
 #include <windows.h>
 #include <shlobj.h>
 #include <userenv.h>
 
+#include <cstring>
 #include <vector>
 
 #include "app/globals.h"
 #include "platform/com.h"
+#include "settings/settings.h"
 #include "workflow/installer_file_name.h"
 #include "workflow/installer_launch.h"
 #include "workflow/main_dialog.h"
@@ -94,7 +97,16 @@ void RemoveInstallerLeftovers(const std::wstring& folder) {
   } while (::FindNextFileW(search.Get(), &found));
 }
 
-bool InstallerFile::BeginBody(DWORD) {
+InstallerFile::InstallerFile(const std::string& url, BOOL pinCertificate)
+    : m_url(url), m_pinCertificate(pinCertificate) {}
+
+InstallerFile::~InstallerFile() { Discard(); }
+
+bool InstallerFile::BeginBody(DWORD length) {
+  // No disk is touched for a body that cannot be an installer; refusing it
+  // is no failure of ours.
+  m_failed = false;
+  if (length > kMaxInstallerBytes) return false;
   m_failed = true;  // until the file is open
   const std::wstring folder = InstallerFolder();
   if (folder.empty()) return false;
@@ -110,11 +122,39 @@ bool InstallerFile::BeginBody(DWORD) {
 
   m_hFile.Reset(::CreateFileW(temporaryName, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
                               0, nullptr));
-  if (!m_hFile) {
+  if (!m_hFile || !m_digest.Begin()) {
     Discard();
     return false;
   }
   m_failed = false;
+  // A volume whose free space cannot be read is written to all the same: a
+  // write that fails is a failure then.
+  ULARGE_INTEGER available = {};
+  const bool full = ::GetDiskFreeSpaceExW(folder.c_str(), &available, nullptr, nullptr) &&
+                    (available.QuadPart < kFreeSpaceMargin ||
+                     length > available.QuadPart - kFreeSpaceMargin);
+  const std::uint8_t* key = PublisherKey();
+  if (full || (key != nullptr && !ReleaseAllows(length, key))) {
+    Discard();
+    return false;
+  }
+  return true;
+}
+
+bool InstallerFile::ReleaseAllows(DWORD length, const std::uint8_t* key) {
+  AcceptedRelease accepted;
+  DWORD sequence = 0;
+  char sha256[65];
+  accepted.known = ReadReleaseSequence(sequence, sha256) != FALSE;
+  accepted.sequence = sequence;
+  accepted.sha256 = sha256;
+  // A statement that cannot be had, or does not hold, is none: until one
+  // has been accepted, the detached signature decides as it always did.
+  ReleaseStatement statement;
+  if (!FetchReleaseStatement(m_url, m_pinCertificate, key, statement)) return !accepted.known;
+  if (statement.length != length || !ReleaseFollows(statement, accepted)) return false;
+  m_statement = std::move(statement);
+  m_hasStatement = true;
   return true;
 }
 
@@ -122,7 +162,8 @@ bool InstallerFile::TakeBody(const void* data, DWORD size) {
   // A write that stores fewer bytes than it was given is a failure too (a
   // full disk): a cut installer must not be started.
   DWORD written = 0;
-  if (!::WriteFile(m_hFile.Get(), data, size, &written, nullptr) || written != size) {
+  if (!::WriteFile(m_hFile.Get(), data, size, &written, nullptr) || written != size ||
+      !m_digest.Add(data, size)) {
     m_failed = true;
     return false;
   }
@@ -130,15 +171,47 @@ bool InstallerFile::TakeBody(const void* data, DWORD size) {
   return true;
 }
 
-bool InstallerFile::Finish() {
-  // Closed before the rename and the start: the installer must be able to
-  // open its own file, and no part of the body is held while it runs.
+bool InstallerFile::CheckBody() {
+  // Closed before the start: the installer must be able to open its own
+  // file, and the platform does not start a file open for writing.
   const bool open = m_hFile.IsValid();
   m_hFile.Reset();
-  if (open && RetryWhileHeld([&] {
+  if (!open || !m_digest.Finish(m_bodyDigest)) {
+    m_failed = true;
+    return false;
+  }
+  const std::uint8_t* key = PublisherKey();
+  if (key == nullptr) return true;
+  if (m_hasStatement) return Sha256Hex(m_bodyDigest) == m_statement.sha256;
+  return InstallerSignedByPublisher(m_url, m_pinCertificate, m_bodyDigest, key);
+}
+
+bool InstallerFile::Finish(UniqueFileHandle& held) {
+  held.Reset();
+  // Between the close and this open another process of the user's could
+  // change the file: what it then holds is compared with what was taken.
+  // Once open, nobody may write to it or rename it until it has started; the
+  // installer itself, and the platform starting it, only read it. A scanner
+  // that has the fresh file open keeps the open from succeeding for a
+  // moment.
+  UniqueFileHandle file;
+  std::uint8_t digest[kDigestSize];
+  if (RetryWhileHeld([&] {
         return ::MoveFileW(m_temporaryName.c_str(), m_installerName.c_str()) != FALSE;
-      }))
+      }) &&
+      RetryWhileHeld([&] {
+        HANDLE opened = ::CreateFileW(m_installerName.c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                      nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+        if (opened == INVALID_HANDLE_VALUE) return false;
+        file.Reset(opened);
+        return true;
+      }) &&
+      HashFile(file.Get(), digest) && std::memcmp(digest, m_bodyDigest, sizeof digest) == 0) {
+    held = std::move(file);
     return true;
+  }
+  m_failed = true;
+  file.Reset();
   Discard();
   return false;
 }
@@ -163,22 +236,14 @@ int CMainDialog::InstallFromBody() {
   // minutes: it must not keep drawing.
   m_picture.StopAnimation();
   int result = 0;
-  bool refused = false;
-  // What is no program is refused before it is given a program's name.
-  if (!m_installerFile->HoldsWindowsProgram()) {
-    refused = true;
-  } else if (m_installerFile->Finish()) {
-    // An exe with the publisher's key starts only what the publisher signed.
-    const std::uint8_t* key = PublisherKey();
-    UniqueFileHandle verified;
-    if (key == nullptr ||
-        InstallerSignedByPublisher(m_requestUrl, m_pinCertificate, m_installerFile->InstallerPath(),
-                                   key, verified)) {
-      result = RunInstaller(m_installerFile->InstallerPath(), verified);
-    } else {
-      refused = true;
-    }
-  }
+  // What is no program, or (with the publisher's key) not the publisher's,
+  // is refused before it is given a program's name; what starts is the file
+  // held since its bytes were compared with those received.
+  UniqueFileHandle held;
+  const bool checked = m_installerFile->HoldsWindowsProgram() && m_installerFile->CheckBody();
+  const bool refused = !checked && !m_installerFile->Failed();
+  if (checked && m_installerFile->Finish(held))
+    result = RunInstaller(m_installerFile->InstallerPath(), held);
   m_installerFile->Discard();
   // A refused installer (no program, or not the publisher's) is a failed
   // download: silent, but a check the user asked for says that there is no
@@ -205,7 +270,12 @@ int CMainDialog::RunInstaller(const std::wstring& installerPath, UniqueFileHandl
     // No time limit: the installer takes as long as the user needs.
     WaitAnsweringSentMessages(process.Get());
     DWORD code = 1;
-    if (::GetExitCodeProcess(process.Get(), &code) && code == 0) m_exitCode = 0;
+    if (::GetExitCodeProcess(process.Get(), &code) && code == 0) {
+      m_exitCode = 0;
+      // Only an installed release raises what an older one is measured by.
+      if (const ReleaseStatement* statement = m_installerFile->Statement())
+        StoreReleaseSequence(statement->sequence, statement->sha256.c_str());
+    }
   }
   m_installerRunning = 0;
   return 1;

@@ -118,7 +118,7 @@ DWORD CheckThreadProc(CMainDialog* dialog) {
     const std::string lastUpdate = ReadLastInstalledUpdate();
     // A 200 is written to disk as it arrives; what exists of it is deleted
     // when the request is over, unless it was started and waited for.
-    InstallerFile installer;
+    InstallerFile installer(url, dialog->m_pinCertificate);
     dialog->m_installerFile = &installer;
     dialog->m_requestUrl = url;
     HttpRequest request(dialog, parts, dialog->m_pinCertificate);

@@ -22,6 +22,8 @@ Control (on any listener; never logged):
   POST /__control/open-late  starts listening, plain HTTP, on the late port,
                            where nothing listened before: a server that
                            comes back (listener "late")
+  GET  /__control/sent     how many bytes of `zeros` bodies went out since the
+                           last reset, as a decimal
   GET  /__control/log      the log, one block per request, in arrival order:
                              REQUEST <listener> <method> <target>
                              H <name>: <value>      (as received, in order)
@@ -45,6 +47,10 @@ ANSWER (every field optional):
                   before the rest: a download caught in the middle
   basic_auth      "user:password": a 401 Basic challenge instead, until a
                   request carries exactly these credentials
+  zeros           a body of that many zero bytes (its Content-Length unless
+                  content_length says otherwise), streamed 16 KiB every
+                  10 ms through a small send buffer and counted as it
+                  goes out: what a client refused or stopped can be seen
 
 An unscripted path answers 404 with the body "not scripted".
 """
@@ -61,6 +67,7 @@ import struct
 import subprocess
 import sys
 import threading
+import time
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 
 CONTROL = "/__control/"
@@ -71,6 +78,7 @@ class State:
         self.lock = threading.Lock()
         self.scripts = {}
         self.log = []
+        self.zeros_sent = 0
         self.stopping = threading.Event()
 
     def answer_for(self, target):
@@ -132,7 +140,12 @@ class Handler(BaseHTTPRequestHandler):
             with STATE.lock:
                 STATE.scripts.clear()
                 STATE.log.clear()
+                STATE.zeros_sent = 0
             self.plain(200, b"ok")
+        elif what == "sent" and self.command == "GET":
+            with STATE.lock:
+                sent = STATE.zeros_sent
+            self.plain(200, str(sent).encode("ascii"))
         elif what == "open-late" and self.command == "POST":
             LATE.open()
             self.plain(200, b"ok")
@@ -162,6 +175,9 @@ class Handler(BaseHTTPRequestHandler):
             if STATE.stopping.is_set():
                 self.close_connection = True
                 return
+        if "zeros" in answer:
+            self.answer_zeros(answer)
+            return
         body = body_of(answer)
         self.send_response(int(answer.get("status", 200)), answer.get("reason"))
         for name, value in answer.get("headers", []):
@@ -206,6 +222,32 @@ class Handler(BaseHTTPRequestHandler):
             self.wfile.write(b"0\r\n\r\n")
         else:
             self.wfile.write(body)
+
+
+    def answer_zeros(self, answer):
+        # A small send buffer, so that what the client never reads cannot
+        # pile up here unseen: the count is of bytes the kernel took. The
+        # pace lets a client that drains what it has received when it closes
+        # the request (as Wine does) find nothing more soon; one that reads
+        # the body still takes more than a megabyte a second.
+        self.connection.setsockopt(socket.SOL_SOCKET, socket.SO_SNDBUF, 16 * 1024)
+        total = int(answer["zeros"])
+        self.send_response(int(answer.get("status", 200)), answer.get("reason"))
+        self.send_header("Content-Length", str(answer.get("content_length", total)))
+        self.send_header("Connection", "close")
+        self.end_headers()
+        self.close_connection = True
+        piece = bytes(16 * 1024)
+        left = total
+        try:
+            while left > 0 and not STATE.stopping.is_set():
+                sent = self.connection.send(piece[: min(left, len(piece))])
+                left -= sent
+                with STATE.lock:
+                    STATE.zeros_sent += sent
+                time.sleep(0.01)
+        except OSError:
+            pass
 
 
 class Server(ThreadingHTTPServer):

@@ -5,6 +5,7 @@
 // pinned server when pinning is on) and leaves nothing in its download folder.
 #include <gtest/gtest.h>
 #include <shlobj.h>
+#include <wininet.h>
 
 #include <memory>
 #include <optional>
@@ -55,10 +56,46 @@ struct Row {
   bool keyed = false;
   std::string signaturePath = {};
   std::optional<ScriptedAnswer> signature = {};
-  // Another process holds the saved installer this long once it has its
-  // name, as a scanner does (0: nobody).
+  // Another process holds the saved body this long once it is whole, as a
+  // scanner does (0: nobody).
   DWORD holdSavedMs = 0;
+  // Files beside the installer, by path: its release statement and the
+  // statement's signature.
+  std::vector<std::pair<std::string, ScriptedAnswer>> beside = {};
+  // This path answers with this many zero bytes, counted as they go out:
+  // fewer than 1 MiB may leave the server.
+  std::optional<std::pair<std::string, uint64_t>> zeros = {};
+  // The release sequence kept before the run, with this hash; and what is
+  // kept after it (0: nothing), and its hash when one is expected.
+  std::optional<uint32_t> keptSequence = {};
+  std::string keptSha256 = {};
+  uint32_t sequenceAfter = 0;
+  std::string sha256After = {};
 };
+
+// One exchange with a control path of the test servers that their client
+// has no call for; the answer's body.
+std::string Control(const char* method, const std::string& what, const std::string& body = {}) {
+  const UniqueInternetHandle root(
+      InternetOpenA("tavrin-test", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0));
+  const UniqueInternetHandle connection(InternetConnectA(
+      root.Get(), "127.0.0.1", static_cast<INTERNET_PORT>(TestServerPort("TAVRIN_TEST_HTTP_PORT")),
+      nullptr, nullptr, INTERNET_SERVICE_HTTP, 0, 0));
+  const UniqueInternetHandle request(
+      HttpOpenRequestA(connection.Get(), method, ("/__control/" + what).c_str(), nullptr, nullptr,
+                       nullptr, INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE, 0));
+  std::string answer;
+  if (!request || !HttpSendRequestA(request.Get(), nullptr, 0, const_cast<char*>(body.data()),
+                                    static_cast<DWORD>(body.size()))) {
+    ADD_FAILURE() << "control request " << what << " failed: " << GetLastError();
+    return answer;
+  }
+  char buffer[4096];
+  DWORD read = 0;
+  while (InternetReadFile(request.Get(), buffer, sizeof buffer, &read) && read > 0)
+    answer.append(buffer, read);
+  return answer;
+}
 
 std::string DownloadFolder() {
   char profile[MAX_PATH] = {};
@@ -238,9 +275,20 @@ void RunRow(const Row& row) {
   ScriptAnswer("/check", row.check);
   if (row.download) ScriptAnswer("/dl/setup.exe", *row.download);
   if (row.signature) ScriptAnswer(row.signaturePath, *row.signature);
+  for (const auto& [path, answer] : row.beside) ScriptAnswer(path, answer);
+  if (row.zeros) {
+    EXPECT_EQ(Control("POST", "script",
+                      "{\"" + row.zeros->first +
+                          "\": {\"zeros\": " + std::to_string(row.zeros->second) + "}}"),
+              "ok");
+  }
+  if (row.keptSequence) {
+    SetDword(Hive::User, kSettingsKey, "releasesequence", *row.keptSequence);
+    SetString(Hive::User, kSettingsKey, "releasesha256", row.keptSha256);
+  }
 
-  // A body is given a program's name only to be started, or to have its
-  // signature checked first.
+  // A body is given a program's name only to be started, once it was
+  // checked whole.
   std::unique_ptr<NamesGiven> names;
   if (!row.profiles) {
     SHCreateDirectoryExA(nullptr, folder.c_str(), nullptr);
@@ -274,17 +322,17 @@ void RunRow(const Row& row) {
     ASSERT_TRUE(WaitUntil(
         [&] {
           for (const std::string& name : DownloadsIn(folder))
-            if (name.size() > 4 && name.compare(name.size() - 4, 4, ".exe") == 0)
+            if (name.size() > 4 && name.compare(name.size() - 4, 4, ".tmp") == 0)
               saved = folder + "\\" + name;
           return !saved.empty();
         },
         kRunMs))
-        << "no installer was saved";
-    // Open for writing, as a scanner may have it: an open for reading that
-    // shares only reading fails while it is held.
-    UniqueFileHandle held(CreateFileA(saved.c_str(), GENERIC_READ | GENERIC_WRITE,
-                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                      nullptr, OPEN_EXISTING, 0, nullptr));
+        << "no body was saved";
+    // Open as a scanner may have it, without sharing its deletion: the
+    // rename to the installer's name fails while it is held.
+    UniqueFileHandle held(CreateFileA(saved.c_str(), GENERIC_READ,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                      0, nullptr));
     ASSERT_TRUE(held) << "the program had " << saved << " open already: error " << GetLastError();
     EXPECT_FALSE(process.Wait(row.holdSavedMs, exitCode)) << "ended while the file was held";
   }
@@ -346,13 +394,27 @@ void RunRow(const Row& row) {
         << starts[0];
   }
   EXPECT_TRUE(FolderIsEmpty(folder)) << "a file is left in " << folder;
+  if (row.zeros) {
+    const std::string sent = Control("GET", "sent");
+    EXPECT_LT(std::stoull("0" + sent), 1024u * 1024u) << "bytes sent of the body";
+  }
+  if (row.keyed) {
+    const std::optional<RegistryValue> sequence =
+        ReadValue(Hive::User, kSettingsKey, "releasesequence");
+    EXPECT_EQ(sequence ? sequence->AsDword().value_or(0) : 0u, row.sequenceAfter);
+    if (!row.sha256After.empty()) {
+      const std::optional<RegistryValue> sha256 =
+          ReadValue(Hive::User, kSettingsKey, "releasesha256");
+      EXPECT_EQ(sha256 ? sha256->AsString() : "", row.sha256After);
+    }
+  }
   if (names) {
     std::vector<std::string> programs;
     for (const std::string& name : names->Stop()) {
       if (name.size() > 15 && _stricmp(name.c_str() + name.size() - 15, "-middleware.exe") == 0)
         programs.push_back(name);
     }
-    EXPECT_EQ(programs.size(), row.launched || row.keyed ? 1u : 0u)
+    EXPECT_EQ(programs.size(), row.launched ? 1u : 0u)
         << "named as a program: " << (programs.empty() ? "nothing" : programs[0]);
   }
 }
@@ -417,6 +479,15 @@ TEST(HostileServer, NothingUnwholeOrUnpinnedIsStartedAndTheExitCodeHolds) {
   const ScriptedAnswer noSignature = body([&](ScriptedAnswer& a) { a.body[newHeader + 1] = 'X'; });
   ScriptedAnswer headerPastTheEnd;
   headerPastTheEnd.body = installer.substr(0, newHeader);
+  // What 32-bit Windows would hand to its DOS subsystem.
+  const ScriptedAnswer machineZero = body([&](ScriptedAnswer& a) {
+    a.body[newHeader + 4] = 0;
+    a.body[newHeader + 5] = 0;
+  });
+  // Refused before the first byte: more than an installer may be.
+  const auto endless = [](const char* path) {
+    return std::make_optional(std::make_pair(std::string(path), uint64_t{2000000000}));
+  };
 
   const Row rows[] = {
       {"a body shorter than its Content-Length", url("http", "/check"), "0", offer,
@@ -489,10 +560,35 @@ TEST(HostileServer, NothingUnwholeOrUnpinnedIsStartedAndTheExitCodeHolds) {
        Drive::Unseen, checked, false, 1},
       {"a new header's offset past the end", url("http", "/check"), "0", offer, headerPastTheEnd,
        Drive::YesThenEnd, downloaded, false, 1},
-      // Saving fails: silently, even after /f, which must not read as "no update".
-      {"a disk that fills up while saving", url("http", "/check"), "0",
+      {"MZ and PE with Machine 0", url("http", "/check"), "0", machineZero, std::nullopt,
+       Drive::Unseen, checked, false, 1},
+      [&] {
+        Row r{"2,000,000,000 bytes after \"Yes\"", url("http", "/check"), "0", offer, std::nullopt,
+              Drive::YesThenEnd, downloaded, false, 1};
+        r.zeros = endless("/dl/setup.exe");
+        return r;
+      }(),
+      [&] {
+        Row r{"the check's own 200 of 2,000,000,000 bytes, after /f",
+              url("http", "/check"),
+              "0",
+              {},
+              std::nullopt,
+              Drive::NoUpdateThenOk,
+              checked,
+              false,
+              1,
+              nullptr,
+              L"/f "};
+        r.zeros = endless("/check");
+        return r;
+      }(),
+      // More than the disk has room for is refused before it is written:
+      // after /f, "no update".
+      {"a body larger than the disk's free space", url("http", "/check"), "0",
        body([](ScriptedAnswer& a) { a.body += std::string(1024 * 1024, '\0'); }), std::nullopt,
-       Drive::Unseen, checked, false, 1, "TAVRIN_TEST_FULL_DISK_PROFILES", L"/f "},
+       Drive::NoUpdateThenOk, checked, false, 1, "TAVRIN_TEST_FULL_DISK_PROFILES", L"/f "},
+      // Saving fails: silently, even after /f, which must not read as "no update".
       {"a read-only installer folder", url("http", "/check"), "0", whole, std::nullopt,
        Drive::Unseen, checked, false, 1, "TAVRIN_TEST_READ_ONLY_DISK_PROFILES", L"/f "},
   };
@@ -505,7 +601,10 @@ TEST(HostileServer, NothingUnwholeOrUnpinnedIsStartedAndTheExitCodeHolds) {
 }
 
 // The program built with a publisher's key starts only an installer whose
-// every byte its signature, fetched from beside the installer, vouches for.
+// every byte its signature, fetched from beside the installer, vouches for:
+// the release statement, which also binds its length and orders it after
+// every release installed before, or, until one was accepted, the detached
+// signature of its bytes.
 TEST(HostileServer, WithAPublisherKeyOnlyTheSignedInstallerIsStarted) {
   const std::string installer = FileBytes(PathBesideMe(L"fake_installer.exe"));
   const std::string signature = FileBytes(PathBesideMe(L"fake_installer.exe.sig"));
@@ -527,21 +626,67 @@ TEST(HostileServer, WithAPublisherKeyOnlyTheSignedInstallerIsStarted) {
   const std::string http = std::to_string(TestServerPort("TAVRIN_TEST_HTTP_PORT"));
   const std::string pinned = std::to_string(TestServerPort("TAVRIN_TEST_HTTPS_PINNED_PORT"));
   const std::string check = "http://127.0.0.1:" + http + "/check";
-  const std::vector<std::string> twice = {"http", "http"};
+  // The check, its statement (none: 404) and the detached signature.
+  const std::vector<std::string> thrice = {"http", "http", "http"};
   // The check answers with the installer itself, so its signature lies
   // beside the check's path; and a run without a key never asks for one.
   const auto row = [&](const char* what, const std::string& installerBytes,
                        std::optional<ScriptedAnswer> sig, bool launched) {
-    Row r{what,          check, "0",      answer(installerBytes), std::nullopt,
-          Drive::Unseen, twice, launched, launched ? 0u : 1u};
+    Row r{what,          check,  "0",      answer(installerBytes), std::nullopt,
+          Drive::Unseen, thrice, launched, launched ? 0u : 1u};
     r.keyed = true;
     r.signaturePath = "/check.sig";
     r.signature = std::move(sig);
     return r;
   };
+  // Statements made for the stand-in by the build and signed with the demo
+  // publisher's key: the true one under sequence 5, and signed ones that
+  // lie about its length or its hash.
+  const std::string statement = FileBytes(PathBesideMe(L"fake_installer.exe.release"));
+  const size_t hashAt = statement.find("sha256 ");
+  ASSERT_NE(hashAt, std::string::npos);
+  const std::string sha256 = statement.substr(hashAt + 7, 64);
+  // A row whose statement is `name` (and its signature); the detached
+  // signature is never there to fall back on.
+  const auto underStatement = [&](const char* what, const wchar_t* name, bool launched) {
+    Row r = row(what, installer, std::nullopt, launched);
+    const std::wstring file = std::wstring(L"fake_installer.exe") + name;
+    r.beside = {{"/check.release", answer(FileBytes(PathBesideMe(file.c_str())))},
+                {"/check.release.sig", answer(FileBytes(PathBesideMe((file + L".sig").c_str())))}};
+    if (launched) {
+      r.sequenceAfter = 5;
+      r.sha256After = sha256;
+    }
+    return r;
+  };
+  const auto kept = [&](Row r, uint32_t sequence) {
+    r.keptSequence = sequence;
+    r.keptSha256 = std::string(64, 'e');
+    r.sequenceAfter = sequence;
+    return r;
+  };
   std::string oversized = signature + std::string(600, '\0');
   Row rows[] = {
       row("signed", installer, answer(signature), true),
+      underStatement("a valid statement", L".release", true),
+      kept(underStatement("a statement replayed below the kept sequence", L".release", false), 6),
+      underStatement("a statement of another hash", L".wrong-hash.release", false),
+      // The body is never read: the server counts what went out.
+      [&] {
+        Row r = underStatement("a Content-Length other than the statement's",
+                               L".wrong-length.release", false);
+        r.zeros = std::make_pair(std::string("/check"), uint64_t{64} * 1024 * 1024);
+        return r;
+      }(),
+      // Once a statement was accepted, the detached signature alone is not
+      // enough: the body is refused before it is read, and no ".sig" asked.
+      [&] {
+        Row r = kept(row("signed without a statement, after one", installer, answer(signature),
+                         false),
+                     5);
+        r.listeners = {"http", "http"};
+        return r;
+      }(),
       row("a changed byte", altered, answer(signature), false),
       row("no signature (404)", installer, std::nullopt, false),
       row("the signature of another key", installer, answer(otherKey), false),
@@ -552,12 +697,12 @@ TEST(HostileServer, WithAPublisherKeyOnlyTheSignedInstallerIsStarted) {
           false),
       row("the signature elsewhere, behind a 302", installer, Redirect(302, "/elsewhere.sig"),
           false),
-      // A scanner holds the saved installer when it is opened to be
-      // checked: the open is tried again, as the rename and the start are.
+      // A scanner holds the saved body when it is to be renamed: the rename
+      // is tried again, as the open and the start are.
       [&] {
         ScriptedAnswer late = answer(signature);
         late.stallSeconds = 1;
-        Row r = row("signed, held for a moment at its check", installer, late, true);
+        Row r = row("signed, held for a moment before its rename", installer, late, true);
         r.holdSavedMs = 1500;
         return r;
       }(),
@@ -577,7 +722,7 @@ TEST(HostileServer, WithAPublisherKeyOnlyTheSignedInstallerIsStarted) {
        Redirect(302, "https://127.0.0.1:" + pinned + "/dl/setup.exe?v=2"),
        answer(installer),
        Drive::YesThenEnd,
-       {"https_pinned", "https_pinned", "https_pinned"},
+       {"https_pinned", "https_pinned", "https_pinned", "https_pinned"},
        true,
        0,
        nullptr,
@@ -587,7 +732,7 @@ TEST(HostileServer, WithAPublisherKeyOnlyTheSignedInstallerIsStarted) {
        answer(signature)},
       // Refused after a check the user asked for: the answer is "no update".
       {"a refused signature after /f", check, "0", answer(installer), std::nullopt,
-       Drive::NoUpdateThenOk, twice, false, 1, nullptr, L"/f ", true, "/check.sig",
+       Drive::NoUpdateThenOk, thrice, false, 1, nullptr, L"/f ", true, "/check.sig",
        answer(otherKey)},
       // The product has no key: it asks for no signature.
       {"no key, no signature asked",

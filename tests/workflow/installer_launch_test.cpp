@@ -1,6 +1,7 @@
 // The installer's launch through its seam: which verbs it tries, in which
 // order, with what, and in which apartment, for each answer of the
-// platform's process start.
+// platform's process start; and that what starts is the file as it was
+// received, held against writes until it has started.
 #include <gtest/gtest.h>
 #include <objbase.h>
 
@@ -8,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/run_raw.h"
 #include "workflow/installer_launch.h"
 
 namespace {
@@ -124,5 +126,84 @@ TEST(LaunchInstaller, OnlyElevationRequiredLeadsToRunasAndOnlyAHeldFileToRetries
     // A started installer's process is handed over to be waited for.
     EXPECT_EQ(process.Get(), c.started ? event.Get() : nullptr);
     if (c.started) process.Release();  // the event's owner closes it
+  }
+}
+
+namespace {
+
+std::wstring g_saved;      // the file the stand-in start tries to change
+DWORD g_rewriteError = 0;  // why it could not, or 0 when it could
+
+BOOL WINAPI RewritingExecute(SHELLEXECUTEINFOW* info) {
+  g_rewriteError = 0;
+  HANDLE file = ::CreateFileW(g_saved.c_str(), GENERIC_WRITE,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    g_rewriteError = ::GetLastError();
+  } else {
+    DWORD written = 0;
+    ::WriteFile(file, "XX", 2, &written, nullptr);
+    ::CloseHandle(file);
+  }
+  info->hProcess = nullptr;
+  return TRUE;
+}
+
+// The one body file of ours in the download folder whose name ends in `end`.
+std::wstring SavedFile(const wchar_t* end) {
+  const std::wstring folder = InstallerFolder();
+  WIN32_FIND_DATAW found;
+  HANDLE search = ::FindFirstFileW((folder + L"\\dex*" + end).c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return {};
+  ::FindClose(search);
+  return folder + L"\\" + found.cFileName;
+}
+
+}  // namespace
+
+TEST(InstallerFile, WhatStartsIsTheFileAsReceivedHeldUntilItStarted) {
+  const std::string body = FileBytes(PathBesideMe(L"fake_installer.exe"));
+  ASSERT_GT(body.size(), 2000u);
+  const auto take = [&](InstallerFile& file) {
+    ASSERT_TRUE(file.BeginBody(static_cast<DWORD>(body.size())));
+    ASSERT_TRUE(file.TakeBody(body.data(), static_cast<DWORD>(body.size())));
+    ASSERT_TRUE(file.HoldsWindowsProgram());
+    ASSERT_TRUE(file.CheckBody());
+  };
+  {
+    // Another process tries to change the saved installer just before it
+    // starts: it cannot, and it cannot make it go either.
+    InstallerFile file("http://127.0.0.1/setup.exe", FALSE);
+    take(file);
+    EXPECT_EQ(SavedFile(L".tmp-middleware.exe"), L"") << "named as a program before it was whole";
+    UniqueFileHandle held;
+    ASSERT_TRUE(file.Finish(held));
+    g_saved = file.InstallerPath();
+    UniqueKernelHandle process;
+    EXPECT_TRUE(LaunchInstaller(g_saved, process, &RewritingExecute));
+    EXPECT_EQ(g_rewriteError, static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+    EXPECT_FALSE(::DeleteFileW(g_saved.c_str()));
+    EXPECT_TRUE(FileBytes(g_saved) == body) << "the started file is not the one received";
+  }
+  EXPECT_EQ(SavedFile(L"*"), L"") << "a file is left";
+  {
+    // Changed between the close of the download and the open that holds
+    // it: refused, and deleted.
+    InstallerFile file("http://127.0.0.1/setup.exe", FALSE);
+    take(file);
+    const std::wstring saved = SavedFile(L".tmp");
+    ASSERT_NE(saved, L"");
+    HANDLE writer = ::CreateFileW(saved.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(writer, INVALID_HANDLE_VALUE) << ::GetLastError();
+    DWORD written = 0;
+    ::SetFilePointer(writer, 0x200, nullptr, FILE_BEGIN);
+    ::WriteFile(writer, "XX", 2, &written, nullptr);
+    ::CloseHandle(writer);
+    UniqueFileHandle held;
+    EXPECT_FALSE(file.Finish(held));
+    EXPECT_FALSE(held.IsValid());
+    EXPECT_TRUE(file.Failed());
+    EXPECT_EQ(SavedFile(L"*"), L"") << "a file is left";
   }
 }

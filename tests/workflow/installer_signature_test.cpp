@@ -47,6 +47,9 @@ TEST(SignatureUrl, AppendsToThePathAndKeepsTheQueryAfterIt) {
       {"http://user:pw@host/", "http://user:pw@host/.sig"},
   };
   for (const auto& c : cases) EXPECT_EQ(SignatureUrl(c.installer), c.signature) << c.installer;
+  EXPECT_EQ(BesideInstallerUrl("https://cdn.example/setup.exe?v=2#a", ".release.sig"),
+            "https://cdn.example/setup.exe.release.sig?v=2#a");
+  EXPECT_EQ(BesideInstallerUrl("http://host?x", ".release"), "http://host/.release?x");
 }
 
 TEST(RawSignatureFromDer, ReadsStrictDerIntoRightAlignedNumbers) {

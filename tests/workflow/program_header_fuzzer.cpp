@@ -10,11 +10,23 @@
 
 namespace {
 
+std::uint16_t Word(const std::uint8_t* at) {
+  return static_cast<std::uint16_t>(at[0] | at[1] << 8);
+}
+
 bool ReadAtOnce(const std::uint8_t* data, std::size_t size) {
   if (size < 64 || data[0] != 'M' || data[1] != 'Z') return false;
   std::uint32_t offset = 0;
   for (int i = 3; i >= 0; --i) offset = offset << 8 | data[0x3C + i];
-  return std::uint64_t{offset} + 4 <= size && std::memcmp(data + offset, "PE\0\0", 4) == 0;
+  if (offset % 4 != 0 || std::uint64_t{offset} + 94 > size) return false;
+  const std::uint8_t* pe = data + offset;
+  const std::uint16_t machine = Word(pe + 4), magic = Word(pe + 24);
+  const std::uint16_t flags = Word(pe + 22), subsystem = Word(pe + 92);
+  return std::memcmp(pe, "PE\0\0", 4) == 0 &&
+         ((machine == 0x14C && magic == 0x10B) ||
+          ((machine == 0x8664 || machine == 0xAA64) && magic == 0x20B)) &&
+         Word(pe + 20) >= 70 && (flags & 2) && !(flags & 0x2000) &&
+         (subsystem == 2 || subsystem == 3);
 }
 
 }  // namespace
