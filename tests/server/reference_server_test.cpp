@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -61,6 +62,8 @@ std::vector<Served> AccessLog() {
     std::istringstream split(line);
     for (std::string field; std::getline(split, field, '\t');) fields.push_back(field);
     fields.resize(13);
+    // server/publish's own HEAD, which asks whether nginx serves its state.
+    if (fields[1] == "HEAD") continue;
     served.push_back({atoi(fields[0].c_str()), fields[1], fields[2], fields[3], fields[4],
                       fields[5], fields[6], fields[7], fields[8], fields[11], fields[12]});
   }
@@ -97,6 +100,38 @@ std::string UtcDay() {
   return day;
 }
 
+// The installer of `version` on the server, with `suffix` appended.
+std::wstring InstallerOnServer(const char* version, const wchar_t* suffix) {
+  std::wstring root = L"Z:" + Wide(Reference("TAVRIN_REFERENCE_ROOT"));
+  std::replace(root.begin(), root.end(), L'/', L'\\');
+  return root + L"\\installers\\" + Wide(version) + L"\\middleware-setup.exe" + suffix;
+}
+
+// Has with-reference-server run server/publish for `version` against the
+// running nginx, and says whether it succeeded (it returns once nginx serves
+// the new state).
+bool Publish(const char* version) {
+  static int requests = 0;
+  const std::wstring control = Wide(Reference("TAVRIN_REFERENCE_CONTROL"));
+  const std::wstring name = control + L"\\" + std::to_wstring(++requests);
+  {
+    std::ofstream request(std::filesystem::path(name + L".new"), std::ios::binary);
+    request << "publish " << version << "\n";
+  }
+  if (!::MoveFileW((name + L".new").c_str(), (name + L".request").c_str())) return false;
+  std::string status;
+  WaitUntil(
+      [&] {
+        std::ifstream(std::filesystem::path(name + L".status")) >> status;
+        return !status.empty();
+      },
+      30000);
+  std::ifstream output(std::filesystem::path(name + L".output"));
+  const std::string said((std::istreambuf_iterator<char>(output)), std::istreambuf_iterator<char>());
+  EXPECT_EQ(status, "0") << "server/publish " << version << ": " << said;
+  return status == "0";
+}
+
 }  // namespace
 
 TEST(ReferenceServerTest, OffersUntilThePublishedVersionIsInstalledAndServesTheInstallerWhole) {
@@ -128,6 +163,14 @@ TEST(ReferenceServerTest, OffersUntilThePublishedVersionIsInstalledAndServesTheI
     // that server/publish wrote beside the installer.
     bool keyed = false;
     Bucket bucket = kKeepBucket;  // what happens to "rolloutbucket" before the run
+    // Before the run: server/publish publishes the same installer as this
+    // version (a new one, or an earlier one again: a rollback).
+    const char* publish = nullptr;
+    // Before the run, as a compromised server would: the statement of the
+    // installer at `replayFrom` served for the one at `replayTo`.
+    const char* replayFrom = nullptr;
+    const char* replayTo = nullptr;
+    const char* installs = nullptr;  // what the installer records; null: the published version
   };
   const Row rows[] = {
       {"nothing installed: offered, Yes installs over the pinned https", nullptr, "", true, "", 302,
@@ -141,6 +184,14 @@ TEST(ReferenceServerTest, OffersUntilThePublishedVersionIsInstalledAndServesTheI
       {"the program with the publisher's key installs the signed installer; a broken bucket is "
        "drawn again",
        "1.0.0", "", true, "1.0.0", 302, kPressYes, 0, true, kBreakBucket},
+      // The keyed program keeps the sequence of the statement it installed
+      // under: 2.0.0 had 1, 2.1.0 gets 2.
+      {"a newer version published with a key: the keyed program installs it", nullptr, "", true,
+       version, 302, kPressYes, 0, true, kKeepBucket, "2.1.0", nullptr, nullptr, "2.1.0"},
+      {"the server replays the older signed release: refused, nothing started", version.c_str(),
+       "", true, version, 302, kPressYes, 1, true, kKeepBucket, nullptr, "2.0.0", "2.1.0"},
+      {"a rollback that publish signs again (sequence 3) installs", "2.1.0", "", true, "2.1.0",
+       302, kPressYes, 0, true, kKeepBucket, "2.0.0"},
   };
   size_t logged = 0;
   size_t installed = 0;
@@ -151,6 +202,16 @@ TEST(ReferenceServerTest, OffersUntilThePublishedVersionIsInstalledAndServesTheI
       SetString(Hive::Machine, kSettingsKey, "lastupdate", row.storeLastUpdate);
     if (row.bucket == kRemoveBucket) DeleteValue(Hive::User, kSettingsKey, "rolloutbucket");
     if (row.bucket == kBreakBucket) SetDword(Hive::User, kSettingsKey, "rolloutbucket", 10000);
+    if (row.publish) {
+      ASSERT_TRUE(Publish(row.publish));
+    }
+    if (row.replayFrom) {
+      for (const wchar_t* suffix : {L".release", L".release.sig"}) {
+        ASSERT_TRUE(::CopyFileW(InstallerOnServer(row.replayFrom, suffix).c_str(),
+                                InstallerOnServer(row.replayTo, suffix).c_str(), FALSE))
+            << ::GetLastError();
+      }
+    }
     const auto bucketBefore = ReadValue(Hive::User, kSettingsKey, "rolloutbucket");
     const auto dayBefore = ReadValue(Hive::User, kSettingsKey, "lastcheckday");
     const std::wstring arguments = Wide(row.options) + L"\"\" \"" +
@@ -160,7 +221,7 @@ TEST(ReferenceServerTest, OffersUntilThePublishedVersionIsInstalledAndServesTheI
         row.keyed ? L"\"" + PathBesideMe(L"tavrin-corvel-keyed.exe") + L"\" " + arguments
                   : ProgramCommand(arguments),
         {L"TAVRIN_TEST_INSTALLER_LOG=" + installerLog,
-         L"TAVRIN_TEST_INSTALLER_LASTUPDATE=" + Wide(version)});
+         L"TAVRIN_TEST_INSTALLER_LASTUPDATE=" + Wide(row.installs ? row.installs : version)});
     ASSERT_TRUE(program.Started()) << "error " << program.Error();
     DWORD exitCode = 0xDEAD;
     if (row.action == kEndsUnseen) {
@@ -192,7 +253,7 @@ TEST(ReferenceServerTest, OffersUntilThePublishedVersionIsInstalledAndServesTheI
     // The check, then the download after Yes; nginx logs each request once
     // it has answered.
     const bool downloaded = row.action == kPressYes;
-    const size_t expected = logged + (downloaded ? (row.keyed ? 3 : 2) : 1);
+    const size_t expected = logged + (downloaded ? (row.keyed ? 4 : 2) : 1);
     WaitUntil([&] { return AccessLog().size() >= expected; }, 5000);
     const std::vector<Served> log = AccessLog();
     ASSERT_EQ(log.size(), expected);
@@ -217,23 +278,33 @@ TEST(ReferenceServerTest, OffersUntilThePublishedVersionIsInstalledAndServesTheI
     EXPECT_EQ(check.lastCheckDay, dayBefore ? dayBefore->AsString() : "none");
     const auto day = ReadValue(Hive::User, kSettingsKey, "lastcheckday");
     EXPECT_EQ(day ? day->AsString() : "", UtcDay());
-    if (row.action == kPressYes) {
-      const Served& download = log[logged + 1];
-      EXPECT_EQ(download.status, 200);
-      EXPECT_EQ(download.target, installerPath);
+    // After Yes: the installer, and for the keyed program first its
+    // release statement and the statement's signature (nginx logs a request
+    // when it has answered, so the installer may come last).
+    const std::string offered =
+        "/installers/" +
+        std::string(row.publish ? row.publish : row.replayTo ? row.replayTo : version.c_str()) +
+        "/middleware-setup.exe";
+    std::vector<std::string> fetched, wanted = {offered};
+    if (row.keyed) wanted = {offered, offered + ".release", offered + ".release.sig"};
+    for (size_t i = logged + 1; i < expected; ++i) {
+      const Served& download = log[i];
+      fetched.push_back(download.target);
+      EXPECT_EQ(download.status, 200) << download.target;
       EXPECT_EQ(download.scheme, check.scheme);
-      EXPECT_EQ(download.contentLength, std::to_string(installerSize));
-      EXPECT_EQ(download.bytesSent, std::to_string(installerSize));
-      EXPECT_EQ(download.transferEncoding, "");
       EXPECT_EQ(download.bucket, "");
-      ++installed;
+      if (download.target != offered) continue;
+      EXPECT_EQ(download.contentLength, std::to_string(installerSize));
+      if (row.exitCode == 0) {
+        EXPECT_EQ(download.bytesSent, std::to_string(installerSize));
+      }
+      EXPECT_EQ(download.transferEncoding, "");
     }
-    if (downloaded && row.keyed) {
-      const Served& signature = log[logged + 2];
-      EXPECT_EQ(signature.status, 200);
-      EXPECT_EQ(signature.target, installerPath + ".sig");
-      EXPECT_EQ(signature.scheme, "https");
+    std::sort(fetched.begin(), fetched.end());
+    if (downloaded) {
+      EXPECT_EQ(fetched, wanted);
     }
+    if (downloaded && row.exitCode == 0) ++installed;
     logged = expected;
     EXPECT_EQ(InstallerStarts(installerLog), installed);
     EXPECT_EQ(DownloadFolder(), leftBefore);
