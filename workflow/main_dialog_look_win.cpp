@@ -1,6 +1,8 @@
 // The notification dialog's look and place: the background picture, white
-// text on the blue, flat owner-drawn buttons, the animation under the text
-// and the dialog against the taskbar. All on the dialog's thread.
+// text on the blue, flat owner-drawn buttons that show their focus and their
+// press, the animation under the text and the dialog against the taskbar;
+// under high contrast the user's colours and no pictures. All on the
+// dialog's thread.
 #include "workflow/main_dialog.h"
 
 #include <shellapi.h>
@@ -24,53 +26,96 @@ ScreenRect ToScreenRect(const RECT& rect) { return {rect.left, rect.top, rect.ri
 LRESULT CMainDialog::OnEraseBackground(HDC dc) {
   RECT client{};
   ::GetClientRect(WindowHandle(), &client);
-  if (!RenderPicture(m_background.Get(), dc, client)) {
-    // Without the picture the dialog is still the blue the white text needs,
+  if (!m_palette.pictures || !RenderPicture(m_background.Get(), dc, client)) {
+    // Without the picture the dialog is still the colour its text needs,
     // rather than whatever was on the screen before.
-    UniqueBrush blue(::CreateSolidBrush(kBlue));
-    if (blue) ::FillRect(dc, &client, blue.Get());
+    UniqueBrush brush(::CreateSolidBrush(m_palette.background));
+    if (brush) ::FillRect(dc, &client, brush.Get());
   }
   return 1;  // erased
 }
 
 LRESULT CMainDialog::OnCtlColorStatic(HDC dc) {
   ::SetBkMode(dc, TRANSPARENT);
-  ::SetTextColor(dc, kWhite);
-  if (!m_hStaticBrush) m_hStaticBrush.Reset(::CreateSolidBrush(kBlue));
+  ::SetTextColor(dc, m_palette.text);
+  if (!m_hStaticBrush) m_hStaticBrush.Reset(::CreateSolidBrush(m_palette.background));
   return reinterpret_cast<LRESULT>(m_hStaticBrush.Get());
 }
 
+namespace {
+
+// A frame `thickness` pixels wide along the inside of `rect`.
+void DrawFrame(HDC dc, RECT rect, int thickness, COLORREF colour) {
+  UniqueBrush brush(::CreateSolidBrush(colour));
+  if (!brush) return;
+  for (int i = 0; i < thickness; ++i) {
+    ::FrameRect(dc, &rect, brush.Get());
+    ::InflateRect(&rect, -1, -1);
+  }
+}
+
+}  // namespace
+
 LRESULT CMainDialog::OnDrawItem(UINT controlId, const DRAWITEMSTRUCT* drawItem) {
   if (drawItem == nullptr) return 1;
-  COLORREF face = kBlue;
-  COLORREF text = kWhite;
+  ButtonRole role = ButtonRole::Accept;
   switch (controlId) {
     case IDC_YES_BUTTON:
     case IDC_CLOSE_BUTTON:
       break;
     case IDC_LATER_BUTTON:
-      face = kLightGrey;
-      text = kBlack;
+      role = ButtonRole::Later;
       break;
     default:
       return 1;
   }
-  // Flat: the state (pressed, focused) is not looked at, so a button looks
-  // the same in every state.
+  const ButtonLook look = LookOf(m_palette, role, (drawItem->itemState & ODS_SELECTED) != 0,
+                                 (drawItem->itemState & ODS_FOCUS) != 0);
   HDC dc = drawItem->hDC;
   RECT rect = drawItem->rcItem;
-  const COLORREF previous = ::SetBkColor(dc, face);
+  const COLORREF previous = ::SetBkColor(dc, look.face);
   if (previous != CLR_INVALID) {
     ::ExtTextOutW(dc, 0, 0, ETO_OPAQUE, &rect, nullptr, 0, nullptr);
     ::SetBkColor(dc, previous);
   }
+  // Marks grow with the DPI, as the button does.
+  const int dpi = ::GetDeviceCaps(dc, LOGPIXELSY);
+  const int scale = dpi > kBaseDpi ? ::MulDiv(1, dpi, kBaseDpi) : 1;
+  if (look.framed) DrawFrame(dc, rect, scale, look.text);
+  if (look.focusMark) {
+    RECT mark = rect;
+    ::InflateRect(&mark, -2 * scale, -2 * scale);
+    DrawFrame(dc, mark, scale, look.text);
+  }
   // The text cells are painted in the face colour too.
-  ::SetBkColor(dc, face);
-  ::SetTextColor(dc, text);
+  ::SetBkColor(dc, look.face);
+  ::SetTextColor(dc, look.text);
   wchar_t label[260] = {};
   const int length = ::GetWindowTextW(drawItem->hwndItem, label, 260);
   ::DrawTextW(dc, label, length, &rect, DT_CENTER | DT_VCENTER | DT_SINGLELINE);
   return 1;
+}
+
+LRESULT CMainDialog::OnColoursChanged() {
+  HIGHCONTRASTW highContrast = {};
+  highContrast.cbSize = sizeof highContrast;
+  const bool on =
+      ::SystemParametersInfoW(SPI_GETHIGHCONTRAST, sizeof highContrast, &highContrast, 0) &&
+      (highContrast.dwFlags & HCF_HIGHCONTRASTON) != 0;
+  const SystemColours system{::GetSysColor(COLOR_WINDOW),    ::GetSysColor(COLOR_WINDOWTEXT),
+                             ::GetSysColor(COLOR_BTNFACE),   ::GetSysColor(COLOR_BTNTEXT),
+                             ::GetSysColor(COLOR_HIGHLIGHT), ::GetSysColor(COLOR_HIGHLIGHTTEXT)};
+  m_palette = ChoosePalette(on, system);
+  m_hStaticBrush.Reset();
+  ShowAnimation(m_animationInView);
+  ::RedrawWindow(WindowHandle(), nullptr, nullptr,
+                 RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN);
+  return 0;
+}
+
+void CMainDialog::ShowAnimation(bool inView) {
+  m_animationInView = inView;
+  ::ShowWindow(m_picture.WindowHandle(), inView && m_palette.pictures ? SW_SHOW : SW_HIDE);
 }
 
 LRESULT CMainDialog::OnShowWindow(bool shown) {
