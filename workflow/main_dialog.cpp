@@ -187,7 +187,10 @@ void CMainDialog::SetControlText(HWND control, unsigned textId) {
 }
 
 void CMainDialog::OnWindowPosChanging(WINDOWPOS* position) {
-  if (position && (position->flags & SWP_SHOWWINDOW)) position->flags |= SWP_NOACTIVATE;
+  // Hidden, the window is not activated either: it would be in front once
+  // shown.
+  if (position && ((position->flags & SWP_SHOWWINDOW) || !::IsWindowVisible(WindowHandle())))
+    position->flags |= SWP_NOACTIVATE;
 }
 
 void CMainDialog::AnnounceView() {

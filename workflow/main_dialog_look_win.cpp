@@ -165,6 +165,7 @@ void CMainDialog::PlaceDialog() {
   }
   // The window itself is given the client area's size: its thin border then
   // takes a pixel off each side of the client area, which the background
-  // follows when it is stretched.
-  ::SetWindowPos(window, nullptr, at.x, at.y, cx, cy, 0);
+  // follows when it is stretched. Placed, it stays hidden and inactive: a
+  // window activated while hidden is in front when it shows.
+  ::SetWindowPos(window, nullptr, at.x, at.y, cx, cy, SWP_NOACTIVATE | SWP_NOZORDER);
 }
