@@ -217,6 +217,26 @@ TEST_P(DialogLookTest, OfferAndDownloadViews) {
         << "row " << row;
   }
 
+  // The focus and a press show, each on its own button: brought to the
+  // front, "Yes" has the focus and a mark in its text colour; "Later" held
+  // down has its two colours swapped.
+  SetForegroundWindow(dialog);
+  const int shownWhite = shot.Count(Inset(yes, 1), kWhite);
+  const Capture focused = Painted(dialog, [&](const Capture& c) {
+    return c.Count(Inset(yes, 1), kWhite) > shownWhite + (yes.right - yes.left);
+  });
+  Save(focused, "offer-focused");
+  EXPECT_GT(focused.Count(Inset(yes, 1), kWhite), shownWhite + (yes.right - yes.left))
+      << "no focus mark";
+  EXPECT_EQ(focused.Count(later, kGrey), shot.Count(later, kGrey)) << "Later changed";
+  HWND laterButton = GetDlgItem(dialog, IDC_LATER_BUTTON);
+  SendMessageW(laterButton, BM_SETSTATE, TRUE, 0);
+  const Capture pressed = Painted(dialog, [&](const Capture& c) {
+    return c.At(later.right - 2, later.top + 1) == kBlack;
+  });
+  ExpectButton(pressed, later, kBlack, kGrey);
+  SendMessageW(laterButton, BM_SETSTATE, FALSE, 0);
+
   PressButton(dialog, IDC_YES_BUTTON);
   const RECT terminate = ControlRect(dialog, IDC_CLOSE_BUTTON);
   Capture first = Painted(dialog, [&](const Capture& c) {
