@@ -4,6 +4,7 @@
 // under high contrast the user's colours and no pictures. All on the
 // dialog's thread.
 #include "workflow/main_dialog.h"
+#include "workflow/main_dialog_look.h"
 
 #include <shellapi.h>
 
@@ -21,29 +22,6 @@ constexpr int kBaseDpi = 96;
 
 ScreenRect ToScreenRect(const RECT& rect) { return {rect.left, rect.top, rect.right, rect.bottom}; }
 
-}  // namespace
-
-LRESULT CMainDialog::OnEraseBackground(HDC dc) {
-  RECT client{};
-  ::GetClientRect(WindowHandle(), &client);
-  if (!m_palette.pictures || !RenderPicture(m_background.Get(), dc, client)) {
-    // Without the picture the dialog is still the colour its text needs,
-    // rather than whatever was on the screen before.
-    UniqueBrush brush(::CreateSolidBrush(m_palette.background));
-    if (brush) ::FillRect(dc, &client, brush.Get());
-  }
-  return 1;  // erased
-}
-
-LRESULT CMainDialog::OnCtlColorStatic(HDC dc) {
-  ::SetBkMode(dc, TRANSPARENT);
-  ::SetTextColor(dc, m_palette.text);
-  if (!m_hStaticBrush) m_hStaticBrush.Reset(::CreateSolidBrush(m_palette.background));
-  return reinterpret_cast<LRESULT>(m_hStaticBrush.Get());
-}
-
-namespace {
-
 // A frame `thickness` pixels wide along the inside of `rect`.
 void DrawFrame(HDC dc, RECT rect, int thickness, COLORREF colour) {
   UniqueBrush brush(::CreateSolidBrush(colour));
@@ -56,23 +34,36 @@ void DrawFrame(HDC dc, RECT rect, int thickness, COLORREF colour) {
 
 }  // namespace
 
-LRESULT CMainDialog::OnDrawItem(UINT controlId, const DRAWITEMSTRUCT* drawItem) {
-  if (drawItem == nullptr) return 1;
-  ButtonRole role = ButtonRole::Accept;
-  switch (controlId) {
-    case IDC_YES_BUTTON:
-    case IDC_CLOSE_BUTTON:
-      break;
-    case IDC_LATER_BUTTON:
-      role = ButtonRole::Later;
-      break;
-    default:
-      return 1;
-  }
-  const ButtonLook look = LookOf(m_palette, role, (drawItem->itemState & ODS_SELECTED) != 0,
-                                 (drawItem->itemState & ODS_FOCUS) != 0);
-  HDC dc = drawItem->hDC;
-  RECT rect = drawItem->rcItem;
+DialogPalette CurrentPalette() {
+  HIGHCONTRASTW highContrast = {};
+  highContrast.cbSize = sizeof highContrast;
+  const bool on =
+      ::SystemParametersInfoW(SPI_GETHIGHCONTRAST, sizeof highContrast, &highContrast, 0) &&
+      (highContrast.dwFlags & HCF_HIGHCONTRASTON) != 0;
+  const SystemColours system{::GetSysColor(COLOR_WINDOW),    ::GetSysColor(COLOR_WINDOWTEXT),
+                             ::GetSysColor(COLOR_BTNFACE),   ::GetSysColor(COLOR_BTNTEXT),
+                             ::GetSysColor(COLOR_HIGHLIGHT), ::GetSysColor(COLOR_HIGHLIGHTTEXT)};
+  return ChoosePalette(on, system);
+}
+
+void PaintBackground(HDC dc, const RECT& client, IPicture* picture, const DialogPalette& palette) {
+  if (palette.pictures && RenderPicture(picture, dc, client)) return;
+  // Without the picture the dialog is still the colour its text needs,
+  // rather than whatever was on the screen before.
+  UniqueBrush brush(::CreateSolidBrush(palette.background));
+  if (brush) ::FillRect(dc, &client, brush.Get());
+}
+
+void SetStaticColours(HDC dc, const DialogPalette& palette) {
+  ::SetBkMode(dc, TRANSPARENT);
+  ::SetTextColor(dc, palette.text);
+}
+
+void PaintButton(const DRAWITEMSTRUCT& item, const DialogPalette& palette, ButtonRole role) {
+  const ButtonLook look = LookOf(palette, role, (item.itemState & ODS_SELECTED) != 0,
+                                 (item.itemState & ODS_FOCUS) != 0);
+  HDC dc = item.hDC;
+  RECT rect = item.rcItem;
   const COLORREF previous = ::SetBkColor(dc, look.face);
   if (previous != CLR_INVALID) {
     ::ExtTextOutW(dc, 0, 0, ETO_OPAQUE, &rect, nullptr, 0, nullptr);
@@ -91,21 +82,40 @@ LRESULT CMainDialog::OnDrawItem(UINT controlId, const DRAWITEMSTRUCT* drawItem) 
   ::SetBkColor(dc, look.face);
   ::SetTextColor(dc, look.text);
   wchar_t label[260] = {};
-  const int length = ::GetWindowTextW(drawItem->hwndItem, label, 260);
+  const int length = ::GetWindowTextW(item.hwndItem, label, 260);
   ::DrawTextW(dc, label, length, &rect, DT_CENTER | DT_VCENTER | DT_SINGLELINE);
-  return 1;
+}
+
+LRESULT CMainDialog::OnEraseBackground(HDC dc) {
+  RECT client{};
+  ::GetClientRect(WindowHandle(), &client);
+  PaintBackground(dc, client, m_background.Get(), m_palette);
+  return 1;  // erased
+}
+
+LRESULT CMainDialog::OnCtlColorStatic(HDC dc) {
+  SetStaticColours(dc, m_palette);
+  if (!m_hStaticBrush) m_hStaticBrush.Reset(::CreateSolidBrush(m_palette.background));
+  return reinterpret_cast<LRESULT>(m_hStaticBrush.Get());
+}
+
+LRESULT CMainDialog::OnDrawItem(UINT controlId, const DRAWITEMSTRUCT* drawItem) {
+  if (drawItem == nullptr) return 1;
+  switch (controlId) {
+    case IDC_YES_BUTTON:
+    case IDC_CLOSE_BUTTON:
+      PaintButton(*drawItem, m_palette, ButtonRole::Accept);
+      return 1;
+    case IDC_LATER_BUTTON:
+      PaintButton(*drawItem, m_palette, ButtonRole::Later);
+      return 1;
+    default:
+      return 1;
+  }
 }
 
 LRESULT CMainDialog::OnColoursChanged() {
-  HIGHCONTRASTW highContrast = {};
-  highContrast.cbSize = sizeof highContrast;
-  const bool on =
-      ::SystemParametersInfoW(SPI_GETHIGHCONTRAST, sizeof highContrast, &highContrast, 0) &&
-      (highContrast.dwFlags & HCF_HIGHCONTRASTON) != 0;
-  const SystemColours system{::GetSysColor(COLOR_WINDOW),    ::GetSysColor(COLOR_WINDOWTEXT),
-                             ::GetSysColor(COLOR_BTNFACE),   ::GetSysColor(COLOR_BTNTEXT),
-                             ::GetSysColor(COLOR_HIGHLIGHT), ::GetSysColor(COLOR_HIGHLIGHTTEXT)};
-  m_palette = ChoosePalette(on, system);
+  m_palette = CurrentPalette();
   m_hStaticBrush.Reset();
   ShowAnimation(m_animationInView);
   ::RedrawWindow(WindowHandle(), nullptr, nullptr,
