@@ -44,8 +44,8 @@ struct DialogPalette {
 struct ButtonLook {
   Colour face;
   Colour text;
-  bool framed;        // a one-pixel frame in the text colour around the face
-  bool focusMark;     // a frame inset in the face, in the text colour
+  bool framed;     // a one-pixel frame in the text colour around the face
+  bool focusMark;  // a frame inset in the face, in the text colour
 };
 
 DialogPalette ChoosePalette(bool highContrast, const SystemColours& system);

@@ -235,9 +235,8 @@ TEST_P(DialogLookTest, OfferAndDownloadViews) {
   EXPECT_EQ(focused.Count(later, kGrey), shot.Count(later, kGrey)) << "Later changed";
   HWND laterButton = GetDlgItem(dialog, IDC_LATER_BUTTON);
   SendMessageW(laterButton, BM_SETSTATE, TRUE, 0);
-  const Capture pressed = Painted(dialog, [&](const Capture& c) {
-    return c.At(later.right - 2, later.top + 1) == kBlack;
-  });
+  const Capture pressed = Painted(
+      dialog, [&](const Capture& c) { return c.At(later.right - 2, later.top + 1) == kBlack; });
   ExpectButton(pressed, later, kBlack, kGrey);
   SendMessageW(laterButton, BM_SETSTATE, FALSE, 0);
 
@@ -354,8 +353,9 @@ TEST(HighContrastLook, TheUsersColoursFramedButtonsAndNoPicture) {
   HWND dialog = CreateDialogParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_MAIN_DIALOG),
                                    nullptr, &PainterProc, reinterpret_cast<LPARAM>(&painter));
   ASSERT_TRUE(dialog);
-  for (auto [id, text] : {std::pair{IDC_MESSAGE_TEXT, IDS_UPDATE_AVAILABLE},
-                          std::pair{IDC_YES_BUTTON, IDS_YES}, std::pair{IDC_LATER_BUTTON, IDS_LATER}})
+  for (auto [id, text] :
+       {std::pair{IDC_MESSAGE_TEXT, IDS_UPDATE_AVAILABLE}, std::pair{IDC_YES_BUTTON, IDS_YES},
+        std::pair{IDC_LATER_BUTTON, IDS_LATER}})
     SetDlgItemTextW(dialog, id, LoadText(text).c_str());
   SetWindowPos(dialog, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOSIZE | SWP_SHOWWINDOW);
   SetForegroundWindow(dialog);

@@ -46,10 +46,10 @@ TEST(DialogPalette, OwnLookUnlessHighContrastThenOnlyTheUsersColours) {
   };
   for (const Row& row : rows) {
     for (bool focused : {false, true}) {
-      SCOPED_TRACE(::testing::Message() << (row.palette.highContrast ? "high contrast " : "own ")
-                                        << (row.role == ButtonRole::Accept ? "accept" : "later")
-                                        << (row.pressed ? " pressed" : "")
-                                        << (focused ? " focused" : ""));
+      SCOPED_TRACE(::testing::Message()
+                   << (row.palette.highContrast ? "high contrast " : "own ")
+                   << (row.role == ButtonRole::Accept ? "accept" : "later")
+                   << (row.pressed ? " pressed" : "") << (focused ? " focused" : ""));
       const ButtonLook look = LookOf(row.palette, row.role, row.pressed, focused);
       EXPECT_EQ(look.face, row.face);
       EXPECT_EQ(look.text, row.text);

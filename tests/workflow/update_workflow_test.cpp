@@ -270,8 +270,8 @@ using KeyboardTest = UpdateWorkflowTest;
 class TypingWindow {
  public:
   TypingWindow()
-      : m_hWnd(CreateWindowExW(0, L"EDIT", L"", WS_OVERLAPPEDWINDOW | WS_VISIBLE | ES_MULTILINE,
-                               0, 0, 300, 200, nullptr, nullptr, nullptr, nullptr)) {
+      : m_hWnd(CreateWindowExW(0, L"EDIT", L"", WS_OVERLAPPEDWINDOW | WS_VISIBLE | ES_MULTILINE, 0,
+                               0, 300, 200, nullptr, nullptr, nullptr, nullptr)) {
     SetForegroundWindow(m_hWnd);
     SetFocus(m_hWnd);
   }
@@ -551,8 +551,7 @@ TEST_F(KeyboardTest, TheOfferTakesNoKeyTypedForAnotherProgram) {
   PumpUntil([] { return false; }, 300);
   EXPECT_EQ(GetForegroundWindow(), typing.Get()) << "the offer took the foreground";
   TypeKeys({'X', VK_SPACE, VK_RETURN, 'Y'});
-  EXPECT_TRUE(PumpUntil([&] { return typing.Text() == L"x \r\ny"; }, 5000))
-      << Utf8(typing.Text());
+  EXPECT_TRUE(PumpUntil([&] { return typing.Text() == L"x \r\ny"; }, 5000)) << Utf8(typing.Text());
   PumpUntil([] { return false; }, 500);
   EXPECT_TRUE(IsWindowVisible(dialog)) << "the offer went";
   EXPECT_EQ(TestServerLog().size(), 1u) << "the installer was asked for";
@@ -607,7 +606,8 @@ TEST_F(KeyboardTest, BroughtToTheFrontTheOfferIsWorkedWithKeys) {
       TypeKeys({VK_ESCAPE});
       EXPECT_EQ(ExitCode(5000), 1u);
       EXPECT_EQ(TestServerLog().size(), 1u);
-      EXPECT_FALSE(ReadValue(Hive::User, kSettingsKey, "delaymode").has_value()) << "a reminder was recorded";
+      EXPECT_FALSE(ReadValue(Hive::User, kSettingsKey, "delaymode").has_value())
+          << "a reminder was recorded";
       EXPECT_EQ(InstallerStarts().size(), 0u);
     }
     TearDown();
