@@ -8,7 +8,8 @@
 HINSTANCE ModuleInstance() noexcept;
 
 // Retrieves, translates and dispatches the calling thread's messages until
-// WM_QUIT and returns the quit message's code. There is no dialog keyboard
-// navigation (Tab, Enter and Escape mean nothing to a dialog), and a failed
-// retrieval is retried rather than ending the loop.
+// WM_QUIT and returns the quit message's code. A dialog's messages go
+// through its keyboard navigation first (Tab, Enter, Space, Escape); a
+// popup menu keeps its own loop and keys. A failed retrieval is retried
+// rather than ending the loop.
 int RunMessageLoop() noexcept;

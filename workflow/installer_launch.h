@@ -53,8 +53,10 @@ bool RetryWhileHeld(Step step) {
 // it again when this returns: a thread that keeps one owns a window that
 // programs broadcasting with SendMessage wait for. True when started;
 // `process` then holds the process, or nothing when the platform handed none
-// out. Failures show no message.
-bool LaunchInstaller(const std::wstring& path, UniqueKernelHandle& process,
+// out. Failures show no message. `window`, visible and in front while the
+// start runs, owns what the platform shows for it: the consent prompt then
+// comes up in front instead of flashing in the taskbar.
+bool LaunchInstaller(const std::wstring& path, HWND window, UniqueKernelHandle& process,
                      ShellExecuteFunction execute = &::ShellExecuteExW);
 
 // The user's profile folder followed by "\tavrin\brenlo"; the temporary-files

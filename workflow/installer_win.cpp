@@ -45,7 +45,7 @@ void WaitAnsweringSentMessages(HANDLE process) {
 
 }  // namespace
 
-bool LaunchInstaller(const std::wstring& path, UniqueKernelHandle& process,
+bool LaunchInstaller(const std::wstring& path, HWND window, UniqueKernelHandle& process,
                      ShellExecuteFunction execute) {
   // The platform may write into the file text it is given: a copy.
   std::vector<wchar_t> file(path.begin(), path.end());
@@ -53,6 +53,7 @@ bool LaunchInstaller(const std::wstring& path, UniqueKernelHandle& process,
   SHELLEXECUTEINFOW info = {};
   info.cbSize = sizeof info;
   info.fMask = kLaunchMask;
+  info.hwnd = window;
   info.lpVerb = L"open";
   info.lpFile = file.data();
   info.lpParameters = L"";
@@ -231,7 +232,6 @@ void InstallerFile::Discard() {
 }
 
 int CMainDialog::InstallFromBody() {
-  ::ShowWindow(WindowHandle(), SW_HIDE);
   // Nobody sees the animation while the installer runs, which may take
   // minutes: it must not keep drawing.
   m_picture.StopAnimation();
@@ -259,7 +259,10 @@ int CMainDialog::InstallFromBody() {
 int CMainDialog::RunInstaller(const std::wstring& installerPath, UniqueFileHandle& verified) {
   m_installerRunning = 1;
   UniqueKernelHandle process;
-  const bool started = LaunchInstaller(installerPath, process);
+  // The download view stays up until the start has returned: it owns the
+  // consent prompt. The installer's own windows take over from here.
+  const bool started = LaunchInstaller(installerPath, WindowHandle(), process);
+  ::ShowWindow(WindowHandle(), SW_HIDE);
   // The process has its image now; the installer may do with its file as it likes.
   verified.Reset();
   if (!started) {

@@ -57,6 +57,19 @@ bool CMainDialog::Dispatch(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& 
       return Handled(result, OnDestroy());
     case WM_SHOWWINDOW:
       return Handled(result, OnShowWindow(wParam != FALSE));
+    case WM_WINDOWPOSCHANGING:
+      OnWindowPosChanging(reinterpret_cast<WINDOWPOS*>(lParam));
+      return false;  // the platform's own handling follows
+    case WM_WINDOWPOSCHANGED:
+      if (lParam && (reinterpret_cast<const WINDOWPOS*>(lParam)->flags & SWP_SHOWWINDOW))
+        AnnounceView();
+      return false;  // the platform's own handling sends WM_SIZE and WM_MOVE
+    case DM_GETDEFID:
+      return Handled(result, OnGetDefaultId());
+    case WM_SYSCOLORCHANGE:
+      return Handled(result, OnColoursChanged());
+    case WM_SETTINGCHANGE:
+      return wParam == SPI_SETHIGHCONTRAST ? Handled(result, OnColoursChanged()) : false;
     case WM_DRAWITEM:
       return Handled(result, OnDrawItem(static_cast<UINT>(wParam),
                                         reinterpret_cast<const DRAWITEMSTRUCT*>(lParam)));
@@ -107,6 +120,12 @@ LRESULT CMainDialog::OnInitDialog() {
   SetControlText(m_hLaterButton, IDS_LATER);
   SetControlText(m_hTerminateButton, IDS_TERMINATE);
   SetControlText(m_hYesButton, IDS_YES);
+  // Its name for screen readers, and a taskbar button and an Alt+Tab entry
+  // that a keyboard user finds it by once it is behind another window.
+  SetControlText(window, IDS_INSTALLER_TITLE);
+  const LONG_PTR exStyle = ::GetWindowLongPtrW(window, GWL_EXSTYLE);
+  ::SetWindowLongPtrW(window, GWL_EXSTYLE, (exStyle & ~WS_EX_TOOLWINDOW) | WS_EX_APPWINDOW);
+  OnColoursChanged();
 
   PlaceDialog();
 
@@ -167,12 +186,45 @@ void CMainDialog::SetControlText(HWND control, unsigned textId) {
   ::SetWindowTextW(control, LoadText(textId).c_str());
 }
 
+void CMainDialog::OnWindowPosChanging(WINDOWPOS* position) {
+  // Hidden, the window is not activated either: it would be in front once
+  // shown.
+  if (position && ((position->flags & SWP_SHOWWINDOW) || !::IsWindowVisible(WindowHandle())))
+    position->flags |= SWP_NOACTIVATE;
+}
+
+void CMainDialog::AnnounceView() {
+  HWND window = WindowHandle();
+  ::NotifyWinEvent(EVENT_SYSTEM_ALERT, window, OBJID_CLIENT, CHILDID_SELF);
+  if (::GetForegroundWindow() == window) return;
+  FLASHWINFO flash = {};
+  flash.cbSize = sizeof flash;
+  flash.hwnd = window;
+  flash.dwFlags = FLASHW_TRAY | FLASHW_TIMERNOFG;
+  ::FlashWindowEx(&flash);
+}
+
+LRESULT CMainDialog::OnGetDefaultId() {
+  HWND focus = ::GetFocus();
+  for (HWND button : {m_hYesButton, m_hLaterButton, m_hTerminateButton}) {
+    if (focus == button && ::IsWindowVisible(button))
+      return MAKELRESULT(::GetDlgCtrlID(button), DC_HASDEFID);
+  }
+  return MAKELRESULT(0, DC_HASDEFID);  // no control has id 0
+}
+
 void CMainDialog::ShowDownloadView() {
   SetControlText(m_hText, IDS_DOWNLOADING);
+  ::ShowWindow(m_hTerminateButton, SW_SHOW);
+  // The focus leaves the buttons that go before they are hidden, for the
+  // one that stays; only while the dialog is active, since taking the focus
+  // activates a window.
+  if (::GetActiveWindow() == WindowHandle())
+    ::SendMessageW(WindowHandle(), WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(m_hTerminateButton),
+                   TRUE);
   ::ShowWindow(m_hYesButton, SW_HIDE);
   ::ShowWindow(m_hLaterButton, SW_HIDE);
-  ::ShowWindow(m_hTerminateButton, SW_SHOW);
-  ::ShowWindow(m_picture.WindowHandle(), SW_SHOW);
+  ShowAnimation(true);
   m_picture.Play();
   // The transparent text lies over the painted background: erase it with
   // the new text, or the old one shows through.
@@ -185,5 +237,9 @@ void CMainDialog::ShowNoUpdateView() {
   ::ShowWindow(m_hTerminateButton, SW_SHOW);
   SetControlText(m_hTerminateButton, IDS_OK);
   SetControlText(m_hText, IDS_NO_UPDATE_REQUIRED);
-  ::ShowWindow(WindowHandle(), SW_SHOWNORMAL);
+  // Shown from the download view, it does not appear anew: announced here.
+  if (::IsWindowVisible(WindowHandle()))
+    AnnounceView();
+  else
+    ::ShowWindow(WindowHandle(), SW_SHOWNOACTIVATE);
 }

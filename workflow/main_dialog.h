@@ -18,6 +18,7 @@
 #include "platform/unique_handle.h"
 #include "platform/window.h"
 #include "settings/settings.h"
+#include "workflow/dialog_palette.h"
 #include "workflow/installer_launch.h"
 
 class CMainDialog;
@@ -73,12 +74,28 @@ class CMainDialog : public CDialogBase<CMainDialog>, public IHttpCallback {
   bool OnCommand(UINT id, LRESULT& result);
   LRESULT OnButton(UINT id);
 
+  // Every view appears without taking the keyboard from the program in
+  // front, however it is shown: keys typed for that program must never
+  // answer the offer.
+  void OnWindowPosChanging(WINDOWPOS* position);
+  // Once a view has appeared, or changed into the no-update view while
+  // shown: a screen reader announces it, and the taskbar button flashes
+  // until the user comes to it. Any thread.
+  void AnnounceView();
+  // Enter presses the focused button; with none focused it does nothing,
+  // rather than the dialog manager's IDOK, which is "Yes".
+  LRESULT OnGetDefaultId();
+
   // The look (main_dialog_look_win.cpp): the background picture, white text
-  // on the blue, flat owner-drawn buttons, and the place by the taskbar.
+  // on the blue, flat owner-drawn buttons, and the place by the taskbar; or
+  // the user's colours without pictures under high contrast.
   static constexpr COLORREF kBlue = RGB(2, 117, 198);
-  static constexpr COLORREF kWhite = RGB(255, 255, 255);
-  static constexpr COLORREF kLightGrey = RGB(217, 217, 217);
-  static constexpr COLORREF kBlack = RGB(0, 0, 0);
+  // Reads the high-contrast setting and the system's colours again, and
+  // repaints when they changed.
+  LRESULT OnColoursChanged();
+  // The animation shows in the download view, unless the palette has no
+  // pictures.
+  void ShowAnimation(bool inView);
   LRESULT OnEraseBackground(HDC dc);
   LRESULT OnCtlColorStatic(HDC dc);
   LRESULT OnDrawItem(UINT controlId, const DRAWITEMSTRUCT* drawItem);
@@ -170,8 +187,11 @@ class CMainDialog : public CDialogBase<CMainDialog>, public IHttpCallback {
   PicturePtr m_background;        // null when the resource is missing or does not decode
   bool m_picturesLoaded = false;  // their decoding was tried, when a view first showed
   SIZE m_layoutSize{};            // set by PlaceDialog
-  // Returned for every static control, so it lives as long as the dialog.
+  // Returned for every static control, so it lives as long as the dialog,
+  // or until the colours change.
   UniqueBrush m_hStaticBrush;
+  DialogPalette m_palette = ChoosePalette(false, {});
+  bool m_animationInView = false;
   // The location of the last redirect; once set, every later check asks it.
   // Written by a check thread, read by the next one when it starts, after
   // its predecessor has ended.

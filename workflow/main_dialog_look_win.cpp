@@ -1,7 +1,10 @@
 // The notification dialog's look and place: the background picture, white
-// text on the blue, flat owner-drawn buttons, the animation under the text
-// and the dialog against the taskbar. All on the dialog's thread.
+// text on the blue, flat owner-drawn buttons that show their focus and their
+// press, the animation under the text and the dialog against the taskbar;
+// under high contrast the user's colours and no pictures. All on the
+// dialog's thread.
 #include "workflow/main_dialog.h"
+#include "workflow/main_dialog_look.h"
 
 #include <shellapi.h>
 
@@ -19,58 +22,110 @@ constexpr int kBaseDpi = 96;
 
 ScreenRect ToScreenRect(const RECT& rect) { return {rect.left, rect.top, rect.right, rect.bottom}; }
 
+// A frame `thickness` pixels wide along the inside of `rect`.
+void DrawFrame(HDC dc, RECT rect, int thickness, COLORREF colour) {
+  UniqueBrush brush(::CreateSolidBrush(colour));
+  if (!brush) return;
+  for (int i = 0; i < thickness; ++i) {
+    ::FrameRect(dc, &rect, brush.Get());
+    ::InflateRect(&rect, -1, -1);
+  }
+}
+
 }  // namespace
+
+DialogPalette CurrentPalette() {
+  HIGHCONTRASTW highContrast = {};
+  highContrast.cbSize = sizeof highContrast;
+  const bool on =
+      ::SystemParametersInfoW(SPI_GETHIGHCONTRAST, sizeof highContrast, &highContrast, 0) &&
+      (highContrast.dwFlags & HCF_HIGHCONTRASTON) != 0;
+  const SystemColours system{::GetSysColor(COLOR_WINDOW),    ::GetSysColor(COLOR_WINDOWTEXT),
+                             ::GetSysColor(COLOR_BTNFACE),   ::GetSysColor(COLOR_BTNTEXT),
+                             ::GetSysColor(COLOR_HIGHLIGHT), ::GetSysColor(COLOR_HIGHLIGHTTEXT)};
+  return ChoosePalette(on, system);
+}
+
+void PaintBackground(HDC dc, const RECT& client, IPicture* picture, const DialogPalette& palette) {
+  if (palette.pictures && RenderPicture(picture, dc, client)) return;
+  // Without the picture the dialog is still the colour its text needs,
+  // rather than whatever was on the screen before.
+  UniqueBrush brush(::CreateSolidBrush(palette.background));
+  if (brush) ::FillRect(dc, &client, brush.Get());
+}
+
+void SetStaticColours(HDC dc, const DialogPalette& palette) {
+  ::SetBkMode(dc, TRANSPARENT);
+  ::SetTextColor(dc, palette.text);
+}
+
+void PaintButton(const DRAWITEMSTRUCT& item, const DialogPalette& palette, ButtonRole role) {
+  const ButtonLook look = LookOf(palette, role, (item.itemState & ODS_SELECTED) != 0,
+                                 (item.itemState & ODS_FOCUS) != 0);
+  HDC dc = item.hDC;
+  RECT rect = item.rcItem;
+  const COLORREF previous = ::SetBkColor(dc, look.face);
+  if (previous != CLR_INVALID) {
+    ::ExtTextOutW(dc, 0, 0, ETO_OPAQUE, &rect, nullptr, 0, nullptr);
+    ::SetBkColor(dc, previous);
+  }
+  // Marks grow with the DPI, as the button does.
+  const int dpi = ::GetDeviceCaps(dc, LOGPIXELSY);
+  const int scale = dpi > kBaseDpi ? ::MulDiv(1, dpi, kBaseDpi) : 1;
+  if (look.framed) DrawFrame(dc, rect, scale, look.text);
+  if (look.focusMark) {
+    RECT mark = rect;
+    ::InflateRect(&mark, -2 * scale, -2 * scale);
+    DrawFrame(dc, mark, scale, look.text);
+  }
+  // The text cells are painted in the face colour too.
+  ::SetBkColor(dc, look.face);
+  ::SetTextColor(dc, look.text);
+  wchar_t label[260] = {};
+  const int length = ::GetWindowTextW(item.hwndItem, label, 260);
+  ::DrawTextW(dc, label, length, &rect, DT_CENTER | DT_VCENTER | DT_SINGLELINE);
+}
 
 LRESULT CMainDialog::OnEraseBackground(HDC dc) {
   RECT client{};
   ::GetClientRect(WindowHandle(), &client);
-  if (!RenderPicture(m_background.Get(), dc, client)) {
-    // Without the picture the dialog is still the blue the white text needs,
-    // rather than whatever was on the screen before.
-    UniqueBrush blue(::CreateSolidBrush(kBlue));
-    if (blue) ::FillRect(dc, &client, blue.Get());
-  }
+  PaintBackground(dc, client, m_background.Get(), m_palette);
   return 1;  // erased
 }
 
 LRESULT CMainDialog::OnCtlColorStatic(HDC dc) {
-  ::SetBkMode(dc, TRANSPARENT);
-  ::SetTextColor(dc, kWhite);
-  if (!m_hStaticBrush) m_hStaticBrush.Reset(::CreateSolidBrush(kBlue));
+  SetStaticColours(dc, m_palette);
+  if (!m_hStaticBrush) m_hStaticBrush.Reset(::CreateSolidBrush(m_palette.background));
   return reinterpret_cast<LRESULT>(m_hStaticBrush.Get());
 }
 
 LRESULT CMainDialog::OnDrawItem(UINT controlId, const DRAWITEMSTRUCT* drawItem) {
   if (drawItem == nullptr) return 1;
-  COLORREF face = kBlue;
-  COLORREF text = kWhite;
   switch (controlId) {
     case IDC_YES_BUTTON:
     case IDC_CLOSE_BUTTON:
-      break;
+      PaintButton(*drawItem, m_palette, ButtonRole::Accept);
+      return 1;
     case IDC_LATER_BUTTON:
-      face = kLightGrey;
-      text = kBlack;
-      break;
+      PaintButton(*drawItem, m_palette, ButtonRole::Later);
+      return 1;
     default:
       return 1;
   }
-  // Flat: the state (pressed, focused) is not looked at, so a button looks
-  // the same in every state.
-  HDC dc = drawItem->hDC;
-  RECT rect = drawItem->rcItem;
-  const COLORREF previous = ::SetBkColor(dc, face);
-  if (previous != CLR_INVALID) {
-    ::ExtTextOutW(dc, 0, 0, ETO_OPAQUE, &rect, nullptr, 0, nullptr);
-    ::SetBkColor(dc, previous);
-  }
-  // The text cells are painted in the face colour too.
-  ::SetBkColor(dc, face);
-  ::SetTextColor(dc, text);
-  wchar_t label[260] = {};
-  const int length = ::GetWindowTextW(drawItem->hwndItem, label, 260);
-  ::DrawTextW(dc, label, length, &rect, DT_CENTER | DT_VCENTER | DT_SINGLELINE);
-  return 1;
+}
+
+LRESULT CMainDialog::OnColoursChanged() {
+  m_palette = CurrentPalette();
+  m_hStaticBrush.Reset();
+  ShowAnimation(m_animationInView);
+  ::RedrawWindow(WindowHandle(), nullptr, nullptr,
+                 RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN);
+  return 0;
+}
+
+void CMainDialog::ShowAnimation(bool inView) {
+  m_animationInView = inView;
+  ::ShowWindow(m_picture.WindowHandle(), inView && m_palette.pictures ? SW_SHOW : SW_HIDE);
 }
 
 LRESULT CMainDialog::OnShowWindow(bool shown) {
@@ -120,6 +175,7 @@ void CMainDialog::PlaceDialog() {
   }
   // The window itself is given the client area's size: its thin border then
   // takes a pixel off each side of the client area, which the background
-  // follows when it is stretched.
-  ::SetWindowPos(window, nullptr, at.x, at.y, cx, cy, 0);
+  // follows when it is stretched. Placed, it stays hidden and inactive: a
+  // window activated while hidden is in front when it shows.
+  ::SetWindowPos(window, nullptr, at.x, at.y, cx, cy, SWP_NOACTIVATE | SWP_NOZORDER);
 }

@@ -172,20 +172,21 @@ TEST(DialogBase, ObjectGoneFirstTakesItsWindowAlongWithoutCallingBack) {
   EXPECT_FALSE(::PeekMessageW(&message, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
 }
 
-TEST(MessageLoop, DispatchesWithoutDialogKeyboardHandling) {
+TEST(MessageLoop, DialogKeysGoThroughItsNavigationAndTheRestIsDispatched) {
   CTestDialog dialog;
   HWND window = dialog.Create(nullptr, kTestDialog);
   ASSERT_NE(window, nullptr);
-  // With dialog navigation, Escape and Enter would become IDCANCEL and IDOK.
-  ::PostMessageW(window, WM_KEYDOWN, VK_ESCAPE, 0x00010001);
-  ::PostMessageW(window, WM_KEYDOWN, VK_RETURN, 0x001C0001);
+  // Enter and Escape become IDOK and IDCANCEL, as in any dialog; the
+  // dialog's procedure never sees the keys themselves. Its IDCANCEL ends it.
   ::PostMessageW(window, WM_APP + 2, 9, 0);
-  ::PostQuitMessage(3);
-  EXPECT_EQ(RunMessageLoop(), 3);
+  ::PostMessageW(window, WM_KEYDOWN, VK_RETURN, 0x001C0001);
+  ::PostMessageW(window, WM_KEYDOWN, VK_ESCAPE, 0x00010001);
+  EXPECT_EQ(RunMessageLoop(), 5);
   EXPECT_TRUE(dialog.Saw(WM_APP + 2, 9));
-  EXPECT_FALSE(dialog.Saw(WM_COMMAND, IDCANCEL));
-  EXPECT_FALSE(dialog.Saw(WM_COMMAND, IDOK));
-  dialog.DestroyWindow();
+  EXPECT_TRUE(dialog.Saw(WM_COMMAND, IDOK));
+  EXPECT_TRUE(dialog.Saw(WM_COMMAND, IDCANCEL));
+  EXPECT_FALSE(dialog.Saw(WM_KEYDOWN, VK_ESCAPE));
+  EXPECT_FALSE(::IsWindow(window));
   Pump();
 }
 

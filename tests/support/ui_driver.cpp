@@ -80,6 +80,53 @@ void AnswerCredentialPrompt(HWND prompt, const std::wstring& user, const std::ws
   PressButton(prompt, IDOK);
 }
 
+bool PumpUntil(const std::function<bool()>& condition, DWORD timeoutMs) {
+  return WaitUntil(
+      [&] {
+        MSG message;
+        while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+          ::TranslateMessage(&message);
+          ::DispatchMessageW(&message);
+        }
+        return condition();
+      },
+      timeoutMs);
+}
+
+void TypeKeys(std::initializer_list<WORD> keys, bool shift) {
+  std::vector<INPUT> inputs;
+  const auto add = [&](WORD key, DWORD flags) {
+    INPUT input = {};
+    input.type = INPUT_KEYBOARD;
+    input.ki.wVk = key;
+    input.ki.wScan = static_cast<WORD>(::MapVirtualKeyW(key, MAPVK_VK_TO_VSC));
+    input.ki.dwFlags = flags;
+    inputs.push_back(input);
+  };
+  for (WORD key : keys) {
+    if (shift) add(VK_SHIFT, 0);
+    add(key, 0);
+    add(key, KEYEVENTF_KEYUP);
+    if (shift) add(VK_SHIFT, KEYEVENTF_KEYUP);
+  }
+  ::SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof(INPUT));
+}
+
+HWND FocusedWindow(HWND window) {
+  GUITHREADINFO info = {};
+  info.cbSize = sizeof info;
+  if (!::GetGUIThreadInfo(::GetWindowThreadProcessId(window, nullptr), &info)) return nullptr;
+  return info.hwndFocus;
+}
+
+bool MenuShown(DWORD processId) {
+  return FindProcessWindow(processId, [](HWND window) {
+           wchar_t className[16] = {};
+           ::GetClassNameW(window, className, static_cast<int>(std::size(className)));
+           return ::IsWindowVisible(window) && wcscmp(className, L"#32768") == 0;
+         }) != nullptr;
+}
+
 bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs) {
   const ULONGLONG deadline = ::GetTickCount64() + timeoutMs;
   for (;;) {

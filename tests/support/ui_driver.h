@@ -6,10 +6,25 @@
 #include <windows.h>
 
 #include <functional>
+#include <initializer_list>
 #include <string>
 
 // Polls `condition` every 20 ms until it holds (true) or `timeoutMs` passed.
 bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs);
+
+// Like WaitUntil, while the calling thread's own windows get their messages.
+bool PumpUntil(const std::function<bool()>& condition, DWORD timeoutMs);
+
+// Each key pressed and let go in turn, as the keyboard sends them (SendInput),
+// to whichever window has the keyboard; with Shift held around each when
+// `shift`.
+void TypeKeys(std::initializer_list<WORD> keys, bool shift = false);
+
+// The window with the keyboard focus in the thread of `window`, or null.
+HWND FocusedWindow(HWND window);
+
+// Whether process `processId` shows a popup menu.
+bool MenuShown(DWORD processId);
 
 // The dialog window (class "#32770") of process `processId`, or null.
 HWND FindProgramDialog(DWORD processId);

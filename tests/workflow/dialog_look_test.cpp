@@ -14,9 +14,12 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <utility>
 #include <string>
 #include <vector>
 
+#include "app/globals.h"
+#include "platform/gdi.h"
 #include "platform/unique_handle.h"
 #include "resources/resource.h"
 #include "tests/http/test_server_client.h"
@@ -24,6 +27,8 @@
 #include "tests/support/run_raw.h"
 #include "tests/support/screen_capture.h"
 #include "tests/support/ui_driver.h"
+#include "text/text.h"
+#include "workflow/main_dialog_look.h"
 #include "workflow/taskbar_placement.h"
 
 namespace {
@@ -217,6 +222,24 @@ TEST_P(DialogLookTest, OfferAndDownloadViews) {
         << "row " << row;
   }
 
+  // The focus and a press show, each on its own button: brought to the
+  // front, "Yes" has the focus and a mark in its text colour; "Later" held
+  // down has its two colours swapped.
+  SetForegroundWindow(dialog);
+  const int shownWhite = shot.Count(Inset(yes, 1), kWhite);
+  const Capture focused = Painted(dialog, [&](const Capture& c) {
+    return c.Count(Inset(yes, 1), kWhite) > shownWhite + (yes.right - yes.left);
+  });
+  EXPECT_GT(focused.Count(Inset(yes, 1), kWhite), shownWhite + (yes.right - yes.left))
+      << "no focus mark";
+  EXPECT_EQ(focused.Count(later, kGrey), shot.Count(later, kGrey)) << "Later changed";
+  HWND laterButton = GetDlgItem(dialog, IDC_LATER_BUTTON);
+  SendMessageW(laterButton, BM_SETSTATE, TRUE, 0);
+  const Capture pressed = Painted(
+      dialog, [&](const Capture& c) { return c.At(later.right - 2, later.top + 1) == kBlack; });
+  ExpectButton(pressed, later, kBlack, kGrey);
+  SendMessageW(laterButton, BM_SETSTATE, FALSE, 0);
+
   PressButton(dialog, IDC_YES_BUTTON);
   const RECT terminate = ControlRect(dialog, IDC_CLOSE_BUTTON);
   Capture first = Painted(dialog, [&](const Capture& c) {
@@ -287,6 +310,93 @@ TEST_P(DialogLookTest, NoUpdateView) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Dpi, DialogLookTest, ::testing::Values(96, 144, 192));
+
+// The program's template in this process, painted by the program's own
+// drawing with a given palette: Wine cannot switch high contrast on.
+struct Painter {
+  DialogPalette palette;
+  UniqueBrush brush;
+};
+
+INT_PTR CALLBACK PainterProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_INITDIALOG) SetWindowLongPtrW(dialog, DWLP_USER, lParam);
+  auto* painter = reinterpret_cast<Painter*>(GetWindowLongPtrW(dialog, DWLP_USER));
+  if (!painter) return FALSE;
+  switch (message) {
+    case WM_ERASEBKGND: {
+      RECT client{};
+      GetClientRect(dialog, &client);
+      PaintBackground(reinterpret_cast<HDC>(wParam), client, nullptr, painter->palette);
+      SetWindowLongPtrW(dialog, DWLP_MSGRESULT, 1);
+      return TRUE;
+    }
+    case WM_CTLCOLORSTATIC:
+      SetStaticColours(reinterpret_cast<HDC>(wParam), painter->palette);
+      return reinterpret_cast<INT_PTR>(painter->brush.Get());
+    case WM_DRAWITEM:
+      PaintButton(*reinterpret_cast<const DRAWITEMSTRUCT*>(lParam), painter->palette,
+                  wParam == IDC_LATER_BUTTON ? ButtonRole::Later : ButtonRole::Accept);
+      return TRUE;
+    default:
+      return FALSE;
+  }
+}
+
+// The user's colours and nothing of the painted look: the window's and the
+// buttons' colours, framed buttons, the focus mark, the selection colours
+// for a press, no picture and no blue. The README's picture of it.
+TEST(HighContrastLook, TheUsersColoursFramedButtonsAndNoPicture) {
+  // The platform's "High Contrast Black".
+  const SystemColours scheme{kBlack, kWhite, kBlack, kWhite, RGB(26, 235, 255), kBlack};
+  Painter painter{ChoosePalette(true, scheme), UniqueBrush(CreateSolidBrush(scheme.window))};
+  g_forcedLangId = 0x0409;
+  HWND dialog = CreateDialogParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_MAIN_DIALOG),
+                                   nullptr, &PainterProc, reinterpret_cast<LPARAM>(&painter));
+  ASSERT_TRUE(dialog);
+  for (auto [id, text] :
+       {std::pair{IDC_MESSAGE_TEXT, IDS_UPDATE_AVAILABLE}, std::pair{IDC_YES_BUTTON, IDS_YES},
+        std::pair{IDC_LATER_BUTTON, IDS_LATER}})
+    SetDlgItemTextW(dialog, id, LoadText(text).c_str());
+  SetWindowPos(dialog, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOSIZE | SWP_SHOWWINDOW);
+  SetForegroundWindow(dialog);
+  SetFocus(GetDlgItem(dialog, IDC_YES_BUTTON));
+
+  const RECT yes = ControlRect(dialog, IDC_YES_BUTTON);
+  const RECT later = ControlRect(dialog, IDC_LATER_BUTTON);
+  const RECT text = ControlRect(dialog, IDC_MESSAGE_TEXT);
+  const COLORREF highlight = scheme.highlight;
+  Capture shot;
+  PumpUntil(
+      [&] {
+        shot = CaptureClient(dialog);
+        return shot.At(yes.left + 2, (yes.top + yes.bottom) / 2) == kWhite &&
+               shot.At(later.left, later.top) == kWhite;
+      },
+      10000);
+  if (const char* folder = getenv("TAVRIN_SCREENSHOT_DIR")) {
+    const std::string path = std::string(folder) + "\\high-contrast-96dpi.bmp";
+    EXPECT_TRUE(shot.WriteBmp(std::wstring(path.begin(), path.end())));
+  }
+  EXPECT_EQ(shot.Count({0, 0, shot.width, shot.height}, kBlue), 0) << "the painted look shows";
+  EXPECT_EQ(shot.At(1, shot.height / 2), kBlack) << "not the window colour";
+  EXPECT_GT(shot.Count(text, kWhite), 30) << "the text is not in the window's text colour";
+  // "Yes": framed, focused (the mark inside the frame), text on the face.
+  EXPECT_EQ(shot.At(yes.left, (yes.top + yes.bottom) / 2), kWhite) << "no frame";
+  EXPECT_EQ(shot.At(yes.left + 1, (yes.top + yes.bottom) / 2), kBlack);
+  EXPECT_EQ(shot.At(yes.left + 2, (yes.top + yes.bottom) / 2), kWhite) << "no focus mark";
+  EXPECT_GT(shot.Count(Inset(yes, 3), kBlack), (yes.right - yes.left) * (yes.bottom - yes.top) / 3);
+  ExpectButton(shot, later, kBlack, kWhite);
+  // "Later" pressed: the selection's colours.
+  SendMessageW(GetDlgItem(dialog, IDC_LATER_BUTTON), BM_SETSTATE, TRUE, 0);
+  PumpUntil(
+      [&] {
+        shot = CaptureClient(dialog);
+        return shot.At(later.right - 2, later.top + 1) == highlight;
+      },
+      10000);
+  ExpectButton(shot, later, highlight, kBlack);
+  DestroyWindow(dialog);
+}
 
 }  // namespace
 

@@ -22,6 +22,8 @@ struct Call {
   ULONG mask;
   int show;
   bool inSingleThreadedApartment;
+  HWND window;
+  bool windowShownAndOurs;  // at the moment of the call
 };
 
 // Which apartment the calling thread is in, found by asking for another:
@@ -37,10 +39,17 @@ std::vector<Call> g_calls;
 std::vector<DWORD> g_answers;  // per call: 0 starts, anything else fails with it
 HANDLE g_startedProcess = nullptr;
 
+bool ShownAndOurs(HWND window) {
+  DWORD owner = 0;
+  ::GetWindowThreadProcessId(window, &owner);
+  return ::IsWindowVisible(window) && owner == ::GetCurrentProcessId();
+}
+
 BOOL WINAPI FakeExecute(SHELLEXECUTEINFOW* info) {
   g_calls.push_back({info->lpVerb ? info->lpVerb : L"", info->lpFile ? info->lpFile : L"",
                      info->lpParameters ? info->lpParameters : L"", info->fMask, info->nShow,
-                     CurrentApartment() == Apartment::SingleThreaded});
+                     CurrentApartment() == Apartment::SingleThreaded, info->hwnd,
+                     ShownAndOurs(info->hwnd)});
   // Past the scripted answers, the last one holds.
   const DWORD answer = g_answers.empty()                    ? 0
                        : g_calls.size() <= g_answers.size() ? g_answers[g_calls.size() - 1]
@@ -90,6 +99,10 @@ TEST(LaunchInstaller, OnlyElevationRequiredLeadsToRunasAndOnlyAHeldFileToRetries
       {"held for good", {ERROR_SHARING_VIOLATION}, {L"open..."}, false},
   };
   const std::wstring path = L"C:\\users\\Ji\u0159\u00ED\\tavrin\\brenlo\\dex1F.tmp-middleware.exe";
+  // The caller's window, shown: the platform's consent prompt is owned by it.
+  HWND window = ::CreateWindowExW(0, L"STATIC", L"owner", WS_POPUP | WS_VISIBLE, 0, 0, 50, 50,
+                                  nullptr, nullptr, nullptr, nullptr);
+  ASSERT_TRUE(window);
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     g_calls.clear();
@@ -98,7 +111,7 @@ TEST(LaunchInstaller, OnlyElevationRequiredLeadsToRunasAndOnlyAHeldFileToRetries
     g_startedProcess = event.Get();
 
     UniqueKernelHandle process;
-    EXPECT_EQ(LaunchInstaller(path, process, &FakeExecute), c.started);
+    EXPECT_EQ(LaunchInstaller(path, window, process, &FakeExecute), c.started);
     // The thread then waits for the installer, and a thread in an apartment
     // owns a window that the installer's broadcasts wait for.
     EXPECT_EQ(CurrentApartment(), Apartment::None) << "an apartment is held after the start";
@@ -115,6 +128,9 @@ TEST(LaunchInstaller, OnlyElevationRequiredLeadsToRunasAndOnlyAHeldFileToRetries
                                               SEE_MASK_NOASYNC));
       // The shell's start asks for a single-threaded apartment.
       EXPECT_TRUE(call.inSingleThreadedApartment);
+      // Every try, "runas" too, is owned by the caller's window, shown.
+      EXPECT_EQ(call.window, window);
+      EXPECT_TRUE(call.windowShownAndOurs);
     }
     if (c.verbs.back() == L"open...") {
       EXPECT_GE(verbs.size(), 10u);
@@ -127,6 +143,7 @@ TEST(LaunchInstaller, OnlyElevationRequiredLeadsToRunasAndOnlyAHeldFileToRetries
     EXPECT_EQ(process.Get(), c.started ? event.Get() : nullptr);
     if (c.started) process.Release();  // the event's owner closes it
   }
+  ::DestroyWindow(window);
 }
 
 namespace {

@@ -3,6 +3,7 @@
 // leaves on disk, and its exit code. Each run checks all of these at once;
 // the cases are tables of server answers.
 #include <gtest/gtest.h>
+#include <oleacc.h>
 #include <shlobj.h>
 
 #include <algorithm>
@@ -77,6 +78,31 @@ void ExpectOfferView(HWND dialog, StoredLanguage language) {
   EXPECT_EQ(Shown(dialog, IDC_LATER_BUTTON), Utf8(Text(IDS_LATER, language)));
   EXPECT_TRUE(ControlShown(dialog, IDC_YES_BUTTON) && ControlShown(dialog, IDC_LATER_BUTTON));
   EXPECT_FALSE(ControlShown(dialog, IDC_CLOSE_BUTTON));
+}
+
+// What the platform's accessibility layer names `window` (its client, as a
+// screen reader asks it), as UTF-8; empty when it gives no name.
+std::string AccessibleName(HWND window) {
+  const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+  std::string result;
+  IAccessible* accessible = nullptr;
+  if (SUCCEEDED(AccessibleObjectFromWindow(window, static_cast<DWORD>(OBJID_CLIENT),
+                                           __uuidof(IAccessible),
+                                           reinterpret_cast<void**>(&accessible))) &&
+      accessible) {
+    VARIANT self;
+    VariantInit(&self);
+    self.vt = VT_I4;
+    self.lVal = CHILDID_SELF;
+    BSTR name = nullptr;
+    if (accessible->get_accName(self, &name) == S_OK && name)
+      result = Utf8(std::wstring(name, SysStringLen(name)));
+    SysFreeString(name);
+    accessible->Release();
+  }
+  // The launch seam's tests expect the thread outside any apartment.
+  if (SUCCEEDED(com)) CoUninitialize();
+  return result;
 }
 
 // The download view, or the no-update view: "Yes" and "Later" hidden, the
@@ -237,6 +263,32 @@ using InterruptionTest = UpdateWorkflowTest;
 using LanguageTest = UpdateWorkflowTest;
 using UnfriendlyAccountTest = UpdateWorkflowTest;
 using PlantedLibraryTest = UpdateWorkflowTest;
+using KeyboardTest = UpdateWorkflowTest;
+
+// A window of the test's own that the user is typing in: an edit box in
+// front, with the keyboard, away from where the dialog stands.
+class TypingWindow {
+ public:
+  TypingWindow()
+      : m_hWnd(CreateWindowExW(0, L"EDIT", L"", WS_OVERLAPPEDWINDOW | WS_VISIBLE | ES_MULTILINE, 0,
+                               0, 300, 200, nullptr, nullptr, nullptr, nullptr)) {
+    SetForegroundWindow(m_hWnd);
+    SetFocus(m_hWnd);
+  }
+  ~TypingWindow() { DestroyWindow(m_hWnd); }
+  TypingWindow(const TypingWindow&) = delete;
+  TypingWindow& operator=(const TypingWindow&) = delete;
+
+  HWND Get() const { return m_hWnd; }
+  std::wstring Text() const {
+    wchar_t text[64] = {};
+    GetWindowTextW(m_hWnd, text, 64);
+    return text;
+  }
+
+ private:
+  HWND m_hWnd;
+};
 
 // The one file of ours that appears in `folder` within `timeoutMs`, or empty.
 std::wstring WaitForTemporaryFile(const std::wstring& folder, DWORD timeoutMs) {
@@ -463,11 +515,101 @@ TEST_F(LanguageTest, OfferDownloadAndNoUpdateViewsSpeakTheUsersLanguage) {
     HWND dialog = ShownDialog();
     ASSERT_NE(dialog, nullptr);
     ExpectOfferView(dialog, language);
+    // What a screen reader reads: the window by text 103, each control by
+    // the text it shows.
+    EXPECT_EQ(AccessibleName(dialog), Utf8(Text(IDS_INSTALLER_TITLE, language)));
+    for (int id : {IDC_MESSAGE_TEXT, IDC_YES_BUTTON, IDC_LATER_BUTTON})
+      EXPECT_EQ(AccessibleName(GetDlgItem(dialog, id)), Shown(dialog, id)) << "control " << id;
     PressButton(dialog, IDC_YES_BUTTON);
     ExpectSwitchTo(dialog, Text(IDS_DOWNLOADING, language), Text(IDS_TERMINATE, language));
     ExpectSwitchTo(dialog, Text(IDS_NO_UPDATE_REQUIRED, language), Text(IDS_OK, language));
     PressButton(dialog, IDC_CLOSE_BUTTON);
     EXPECT_EQ(ExitCode(), 1u);
+    TearDown();
+  }
+}
+
+// Another program has the keyboard when the offer appears: the offer does
+// not take it, and what the user types ("x", Space, Enter, "y") goes on
+// reaching that program instead of answering the offer. The offer can be
+// found from the taskbar and Alt+Tab.
+TEST_F(KeyboardTest, TheOfferTakesNoKeyTypedForAnotherProgram) {
+  ScriptedAnswer download;
+  download.body = Installer();
+  ScriptOffer(download);
+  TypingWindow typing;
+  ASSERT_TRUE(PumpUntil([&] { return GetForegroundWindow() == typing.Get(); }, 5000))
+      << "the test's own window never had the keyboard";
+
+  ASSERT_TRUE(Start("", Http("/check")));
+  HWND dialog = ShownDialog();
+  ASSERT_NE(dialog, nullptr);
+  const LONG_PTR exStyle = GetWindowLongPtrW(dialog, GWL_EXSTYLE);
+  EXPECT_TRUE((exStyle & WS_EX_APPWINDOW) && !(exStyle & WS_EX_TOOLWINDOW)) << exStyle;
+  EXPECT_TRUE(exStyle & WS_EX_TOPMOST);
+  // An activation would follow the showing at once.
+  PumpUntil([] { return false; }, 300);
+  EXPECT_EQ(GetForegroundWindow(), typing.Get()) << "the offer took the foreground";
+  TypeKeys({'X', VK_SPACE, VK_RETURN, 'Y'});
+  EXPECT_TRUE(PumpUntil([&] { return typing.Text() == L"x \r\ny"; }, 5000)) << Utf8(typing.Text());
+  PumpUntil([] { return false; }, 500);
+  EXPECT_TRUE(IsWindowVisible(dialog)) << "the offer went";
+  EXPECT_EQ(TestServerLog().size(), 1u) << "the installer was asked for";
+  PostClose(dialog);
+  EXPECT_EQ(ExitCode(), 1u);
+  EXPECT_EQ(InstallerStarts().size(), 0u);
+}
+
+// Brought to the front as Alt+Tab does, the offer is worked from the
+// keyboard alone: a button has the focus, Tab and Shift+Tab move it between
+// "Yes" and "Later" only, Space or Enter on "Later" opens the menu, Escape
+// closes the menu and then the offer, which records nothing. In another
+// run Enter on "Yes" installs, the focus on "Terminate" meanwhile.
+TEST_F(KeyboardTest, BroughtToTheFrontTheOfferIsWorkedWithKeys) {
+  for (bool install : {false, true}) {
+    SCOPED_TRACE(install ? "Enter on Yes" : "Later, then Escape");
+    SetUp();
+    ScriptedAnswer download;
+    download.body = Installer();
+    download.stallSeconds = 2;
+    ScriptOffer(download);
+    ASSERT_TRUE(Start("", Http("/check")));
+    HWND dialog = ShownDialog();
+    ASSERT_NE(dialog, nullptr);
+    HWND yes = GetDlgItem(dialog, IDC_YES_BUTTON);
+    HWND later = GetDlgItem(dialog, IDC_LATER_BUTTON);
+    const auto focusGoesTo = [&](HWND to) {
+      return WaitUntil([&] { return FocusedWindow(dialog) == to; }, 3000);
+    };
+    SetForegroundWindow(dialog);
+    ASSERT_TRUE(WaitUntil([&] { return GetForegroundWindow() == dialog; }, 5000));
+    ASSERT_TRUE(focusGoesTo(yes)) << "focus on " << FocusedWindow(dialog);
+    if (install) {
+      TypeKeys({VK_RETURN});
+      EXPECT_TRUE(focusGoesTo(GetDlgItem(dialog, IDC_CLOSE_BUTTON))) << "the download view's focus";
+      EXPECT_EQ(ExitCode(), 0u);
+      ExpectOneInstallerRunAndGone();
+    } else {
+      TypeKeys({VK_TAB});
+      EXPECT_TRUE(focusGoesTo(later));
+      TypeKeys({VK_TAB});
+      EXPECT_TRUE(focusGoesTo(yes)) << "Tab went past the two buttons";
+      TypeKeys({VK_TAB}, true);
+      EXPECT_TRUE(focusGoesTo(later));
+      for (WORD key : {VK_SPACE, VK_RETURN}) {
+        TypeKeys({key});
+        EXPECT_TRUE(WaitUntil([&] { return MenuShown(m_process->Id()); }, 3000)) << "key " << key;
+        TypeKeys({VK_ESCAPE});
+        EXPECT_TRUE(WaitUntil([&] { return !MenuShown(m_process->Id()); }, 3000));
+        EXPECT_TRUE(IsWindowVisible(dialog)) << "Escape on the menu closed the offer";
+      }
+      TypeKeys({VK_ESCAPE});
+      EXPECT_EQ(ExitCode(5000), 1u);
+      EXPECT_EQ(TestServerLog().size(), 1u);
+      EXPECT_FALSE(ReadValue(Hive::User, kSettingsKey, "delaymode").has_value())
+          << "a reminder was recorded";
+      EXPECT_EQ(InstallerStarts().size(), 0u);
+    }
     TearDown();
   }
 }
