@@ -57,7 +57,9 @@ TEST(DialogPalette, OwnLookUnlessHighContrastThenOnlyTheUsersColours) {
       EXPECT_EQ(look.focusMark, focused);
       // The focus mark is drawn in the text colour on the face: it must
       // stand out by at least 3:1 wherever the look is our own.
-      if (!row.palette.highContrast) EXPECT_GE(ContrastRatio(look.text, look.face), 3.0);
+      if (!row.palette.highContrast) {
+        EXPECT_GE(ContrastRatio(look.text, look.face), 3.0);
+      }
     }
   }
 }

@@ -198,7 +198,7 @@ TEST(InstallerFile, WhatStartsIsTheFileAsReceivedHeldUntilItStarted) {
     ASSERT_TRUE(file.Finish(held));
     g_saved = file.InstallerPath();
     UniqueKernelHandle process;
-    EXPECT_TRUE(LaunchInstaller(g_saved, process, &RewritingExecute));
+    EXPECT_TRUE(LaunchInstaller(g_saved, nullptr, process, &RewritingExecute));
     EXPECT_EQ(g_rewriteError, static_cast<DWORD>(ERROR_SHARING_VIOLATION));
     EXPECT_FALSE(::DeleteFileW(g_saved.c_str()));
     EXPECT_TRUE(FileBytes(g_saved) == body) << "the started file is not the one received";
