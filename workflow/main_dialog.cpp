@@ -117,6 +117,8 @@ LRESULT CMainDialog::OnInitDialog() {
 
 LRESULT CMainDialog::OnDestroy() {
   m_picture.StopAnimation();
+  // The run is over: the proxy's password kept for it goes now.
+  HttpRequest::ForgetKeptCredentials();
   if (CheckThreadRunning()) {
     // The check thread may be anywhere: inside WinInet, inside the heap, or
     // waiting for an installer. Ending it alone (TerminateThread) could leave

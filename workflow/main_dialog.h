@@ -10,6 +10,7 @@
 #include <windows.h>
 
 #include <atomic>
+#include <cstdint>
 #include <string>
 
 #include "http/http_request.h"
@@ -105,9 +106,10 @@ class CMainDialog : public CDialogBase<CMainDialog>, public IHttpCallback {
   // Another copy asks for a check now, shown even when negative.
   LRESULT OnUpdateNow();
   // Stops the timer and checks, unless a check was started before: then the
-  // schedule is cleared at once. The schedule of a new check is cleared when
-  // the server answers; one that never reaches it keeps the reminder and
-  // the copy waits again, trying at each later tick.
+  // schedule is cleared at once, or, while a due check still waits for its
+  // answer, when that answer comes. The schedule of a new check is cleared
+  // when the server answers; one that never reaches it keeps the reminder
+  // and the copy waits again, longer after each such try (90 s to an hour).
   LRESULT StartDueCheck();
   LRESULT OnCheckUnreached();
   // On the check thread, once the server has answered with any status.
@@ -152,6 +154,8 @@ class CMainDialog : public CDialogBase<CMainDialog>, public IHttpCallback {
   // The last due check never reached the server: the next due tick starts
   // one again. Dialog thread only.
   bool m_retryDueCheck = false;
+  // Due checks in a row that never reached the server. Dialog thread only.
+  uint32_t m_unreachedChecks = 0;
   std::string m_checkUrl;  // empty when the ANSI code page cannot hold it
   // The check URL as the command line gave it, for the copy's command lines.
   std::wstring m_checkUrlText;

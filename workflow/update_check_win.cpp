@@ -112,15 +112,19 @@ int CMainDialog::OnError(int code, DWORD detail) {
   const bool savingFailed = m_installerFile != nullptr && m_installerFile->Failed();
   if (m_installerFile != nullptr) m_installerFile->Discard();
   // Nothing came from the update server when opening, connecting or
-  // sending failed, the pin refused the server, or a gateway said it could
+  // sending failed (its answer's head not within the receive time-out
+  // included), the pin refused the server, or a gateway said it could
   // not reach it or it could not answer now (502, 503, 504): a due reminder
   // is kept and tried again. A 407 is the proxy's word too, after the user
   // declined its prompt: the reminder is kept, but the copy ends instead of
   // asking every tick; the next logon asks again. Any other code is the
   // server's answer.
+  // A body that came too slowly is a server past its time limit: as if it
+  // had not been reached.
   const bool gatewayFailed =
       code == UnexpectedStatus && (detail == 502 || detail == 503 || detail == 504);
-  const bool unreached = code <= CertificateMismatch || gatewayFailed;
+  const bool tooSlow = code == ReadFailed && detail == ERROR_INTERNET_TIMEOUT;
+  const bool unreached = code <= CertificateMismatch || gatewayFailed || tooSlow;
   const bool proxyRefused = code == UnexpectedStatus && detail == 407;
   if (!unreached && !proxyRefused) {
     OnServerAnswered();

@@ -43,6 +43,8 @@ ANSWER (every field optional):
   stall           seconds to wait before answering (the server's stop ends it)
   pause_bytes     after this many body bytes, wait pause_seconds (default 1)
                   before the rest: a download caught in the middle
+  trickle_bytes   the body this many bytes at a time, trickle_seconds
+                  (default 1) apart: a server that is slow on purpose
   basic_auth      "user:password": a 401 Basic challenge instead, until a
                   request carries exactly these credentials
 
@@ -190,6 +192,14 @@ class Handler(BaseHTTPRequestHandler):
         if "send_bytes" in answer:
             self.wfile.write(body[: int(answer["send_bytes"])])
             self.wfile.flush()
+            return
+        if "trickle_bytes" in answer:
+            step = max(1, int(answer["trickle_bytes"]))
+            for start in range(0, len(body), step):
+                self.wfile.write(body[start:start + step])
+                self.wfile.flush()
+                if STATE.stopping.wait(float(answer.get("trickle_seconds", 1))):
+                    return
             return
         if "pause_bytes" in answer:
             head = int(answer["pause_bytes"])
