@@ -377,9 +377,10 @@ int HttpRequest::Exchange(HINTERNET hRoot, HINTERNET hConnection, const std::str
       m_callback->OnError(SendFailed, error);
       return 0;
     }
-    // Over https, no chain means no handshake with the server took place:
-    // the answer is the proxy's, to the tunnel. After one, even a 407 is
-    // the server's, from inside the tunnel.
+    // Over https, no chain means that no handshake with the server took
+    // place: the answer is the proxy's, to the tunnel. (A chain does not
+    // prove the opposite: the platform may keep the one of an earlier
+    // connection to the same server.)
     const bool serverChain = IsSecure() && HasServerChain(hRequest.Get());
     // The one answer that needs no pin: the user's proxy asking for its
     // password before it opens the tunnel. Nothing of it is the server's,
@@ -395,15 +396,20 @@ int HttpRequest::Exchange(HINTERNET hRoot, HINTERNET hConnection, const std::str
       return 0;
     }
     // A challenge qualifies from the user's configured proxy, on a request
-    // that went to it (plain http through it, or its tunnel refused), and
-    // from a server over https, where the pin or the platform has made sure
-    // which server it is. Over plain http anyone on the way could ask, and a
-    // 407 without a proxy in use is nobody's to answer.
+    // that went through it (a 407 inside a pinned tunnel has passed the pin
+    // as well), and from a server over https, where the pin or the
+    // platform has made sure which server it is. Over plain http anyone on
+    // the way could ask, and a 407 on a request that went to no proxy is
+    // nobody's to answer.
     const Challenger challenger = ChallengerOf(hRequest.Get());
-    const bool qualifies =
-        (challenger == Challenger::Proxy && proxied && !serverChain) ||
-        (challenger == Challenger::Server && IsSecure());
-    if (!qualifies || round == kCredentialRounds) break;
+    const bool qualifies = (challenger == Challenger::Proxy && proxied) ||
+                           (challenger == Challenger::Server && IsSecure());
+    if (!qualifies || round == kCredentialRounds) {
+      // The proxy's password this request carried came back with a refusal
+      // (some proxies refuse it with a 401): it is not offered again.
+      if (!proxy.Empty() && challenger != Challenger::Nobody) g_proxyCredentials.Forget();
+      break;
+    }
     Credentials& answer = challenger == Challenger::Proxy ? proxy : server;
     // The same party asks again: what this handle carried was refused, and
     // a refused proxy password is not offered to any later request either.
