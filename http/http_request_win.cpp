@@ -231,27 +231,61 @@ Challenger ChallengerOf(HINTERNET hRequest) {
   return proxy ? Challenger::Proxy : Challenger::Server;
 }
 
-// Whether requests for `host` on `hRoot` go through a proxy: false only
-// when the settings are direct or their bypass list names the host. When
-// the platform decides by itself (automatic configuration), a proxy is
-// assumed.
-bool ProxyInUse(HINTERNET hRoot, const std::string& host) {
+// Host names are ASCII; anything else cannot match a bypass entry anyway.
+std::string AsciiOf(const wchar_t* text) {
+  std::string ascii;
+  for (; text != nullptr && *text != L'\0'; ++text) {
+    ascii += *text < 0x80 ? static_cast<char>(*text) : '\x7F';
+  }
+  return ascii;
+}
+
+// Whether the user's settings, as Internet Options holds them, send `host`
+// through a proxy. With automatic configuration the platform decides by
+// itself, and a proxy is assumed.
+bool SettingsUseProxy(const std::string& host) {
+  INTERNET_PER_CONN_OPTIONW options[2] = {};
+  options[0].dwOption = INTERNET_PER_CONN_FLAGS;
+  options[1].dwOption = INTERNET_PER_CONN_PROXY_BYPASS;
+  INTERNET_PER_CONN_OPTION_LISTW list = {};
+  list.dwSize = sizeof list;
+  list.dwOptionCount = 2;
+  list.pOptions = options;
+  DWORD size = sizeof list;
+  if (!InternetQueryOptionW(nullptr, INTERNET_OPTION_PER_CONNECTION_OPTION, &list, &size)) {
+    return true;
+  }
+  const std::string bypass = AsciiOf(options[1].Value.pszValue);
+  if (options[1].Value.pszValue != nullptr) GlobalFree(options[1].Value.pszValue);
+  const DWORD flags = options[0].Value.dwValue;
+  if (flags & (PROXY_TYPE_AUTO_PROXY_URL | PROXY_TYPE_AUTO_DETECT)) return true;
+  return (flags & PROXY_TYPE_PROXY) != 0 && !ProxyBypassed(bypass, host);
+}
+
+// Whether the request on `hRequest`, for `host`, went through a proxy: as
+// the platform says of the request itself, else as the root handle's
+// settings (or the user's) have it, their bypass list included.
+bool WentThroughProxy(HINTERNET hRoot, HINTERNET hRequest, const std::string& host) {
+  INTERNET_DIAGNOSTIC_SOCKET_INFO socket = {};
+  DWORD socketSize = sizeof socket;
+  if (InternetQueryOptionW(hRequest, INTERNET_OPTION_DIAGNOSTIC_SOCKET_INFO, &socket,
+                           &socketSize)) {
+    return (socket.Flags & IDSI_FLAG_PROXY) != 0;
+  }
   DWORD size = 0;
   InternetQueryOptionW(hRoot, INTERNET_OPTION_PROXY, nullptr, &size);
-  if (size < sizeof(INTERNET_PROXY_INFO)) return true;
+  if (size < sizeof(INTERNET_PROXY_INFO)) return SettingsUseProxy(host);
   // Aligned for the record the strings follow.
   std::vector<INTERNET_PROXY_INFO> buffer(size / sizeof(INTERNET_PROXY_INFO) + 1);
   size = static_cast<DWORD>(buffer.size() * sizeof(INTERNET_PROXY_INFO));
-  if (!InternetQueryOptionW(hRoot, INTERNET_OPTION_PROXY, buffer.data(), &size)) return true;
+  if (!InternetQueryOptionW(hRoot, INTERNET_OPTION_PROXY, buffer.data(), &size)) {
+    return SettingsUseProxy(host);
+  }
   const INTERNET_PROXY_INFO& info = buffer[0];
   if (info.dwAccessType == INTERNET_OPEN_TYPE_DIRECT) return false;
-  if (info.dwAccessType != INTERNET_OPEN_TYPE_PROXY || info.lpszProxyBypass == nullptr) return true;
-  // Host names are ASCII; anything else cannot match an entry anyway.
-  std::string bypass;
-  for (const wchar_t* c = info.lpszProxyBypass; *c != L'\0'; ++c) {
-    bypass += *c < 0x80 ? static_cast<char>(*c) : '\x7F';
-  }
-  return !ProxyBypassed(bypass, host);
+  // A preconfigured handle says only that: the user's settings decide.
+  if (info.dwAccessType != INTERNET_OPEN_TYPE_PROXY) return SettingsUseProxy(host);
+  return !ProxyBypassed(AsciiOf(info.lpszProxyBypass), host);
 }
 
 // The platform's credential prompt for the challenge on `hRequest`. True
@@ -349,7 +383,6 @@ HINTERNET HttpRequest::OpenRequest(HINTERNET hConnection, bool answering) const 
 
 int HttpRequest::Exchange(HINTERNET hRoot, HINTERNET hConnection, const std::string& serverName) {
   const bool pinned = m_certificateLoaded && IsSecure();
-  const bool proxied = ProxyInUse(hRoot, serverName);
   const std::string headerText = ExtraHeaderText(m_headers);
   // What the next handle answers the proxy's and the server's challenge
   // with; each is set only once that party has asked and qualified.
@@ -402,7 +435,8 @@ int HttpRequest::Exchange(HINTERNET hRoot, HINTERNET hConnection, const std::str
     // the way could ask, and a 407 on a request that went to no proxy is
     // nobody's to answer.
     const Challenger challenger = ChallengerOf(hRequest.Get());
-    const bool qualifies = (challenger == Challenger::Proxy && proxied) ||
+    const bool qualifies = (challenger == Challenger::Proxy &&
+                            WentThroughProxy(hRoot, hRequest.Get(), serverName)) ||
                            (challenger == Challenger::Server && IsSecure());
     if (!qualifies || round == kCredentialRounds) {
       // The proxy's password this request carried came back with a refusal
