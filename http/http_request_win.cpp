@@ -146,8 +146,10 @@ class Credentials {
     Wipe(m_user);
     Wipe(m_password);
   }
-  void CopyFrom(const Credentials& other) { Assign(other.m_user.data(), other.m_user.size(),
-                                                   other.m_password.data(), other.m_password.size()); }
+  void CopyFrom(const Credentials& other) {
+    Assign(other.m_user.data(), other.m_user.size(), other.m_password.data(),
+           other.m_password.size());
+  }
   void Assign(const char* user, size_t userSize, const char* password, size_t passwordSize) {
     Clear();
     if (user == nullptr || userSize == 0) return;
@@ -404,8 +406,8 @@ int HttpRequest::Exchange(HINTERNET hRoot, HINTERNET hConnection, const std::str
     if (pinned) PreparePin(hRequest.Get());
     proxy.SetOn(hRequest.Get(), INTERNET_OPTION_PROXY_USERNAME, INTERNET_OPTION_PROXY_PASSWORD);
     server.SetOn(hRequest.Get(), INTERNET_OPTION_USERNAME, INTERNET_OPTION_PASSWORD);
-    if (!HttpSendRequestA(hRequest.Get(), headerText.c_str(),
-                          static_cast<DWORD>(headerText.size()), nullptr, 0)) {
+    if (!HttpSendRequestA(hRequest.Get(), headerText.c_str(), static_cast<DWORD>(headerText.size()),
+                          nullptr, 0)) {
       const DWORD error = GetLastError();
       m_callback->OnError(SendFailed, error);
       return 0;
@@ -435,9 +437,9 @@ int HttpRequest::Exchange(HINTERNET hRoot, HINTERNET hConnection, const std::str
     // the way could ask, and a 407 on a request that went to no proxy is
     // nobody's to answer.
     const Challenger challenger = ChallengerOf(hRequest.Get());
-    const bool qualifies = (challenger == Challenger::Proxy &&
-                            WentThroughProxy(hRoot, hRequest.Get(), serverName)) ||
-                           (challenger == Challenger::Server && IsSecure());
+    const bool qualifies =
+        (challenger == Challenger::Proxy && WentThroughProxy(hRoot, hRequest.Get(), serverName)) ||
+        (challenger == Challenger::Server && IsSecure());
     if (!qualifies || round == kCredentialRounds) {
       // The proxy's password this request carried came back with a refusal
       // (some proxies refuse it with a 401): it is not offered again.
@@ -587,8 +589,8 @@ int HttpRequest::DeliverLocation(HINTERNET hRequest, const std::string& serverNa
   // With the pin on, every hop is https: the pin holds each one, and a
   // Location that leaves https would hand the installer to anyone on the
   // way. A relative Location stays on this server, over https.
-  const bool secureTarget = scheme == INTERNET_SCHEME_UNKNOWN ? IsSecure()
-                                                              : scheme == INTERNET_SCHEME_HTTPS;
+  const bool secureTarget =
+      scheme == INTERNET_SCHEME_UNKNOWN ? IsSecure() : scheme == INTERNET_SCHEME_HTTPS;
   if (m_certificateLoaded && IsSecure() && !secureTarget) {
     m_callback->OnError(InsecureLocation, 0);
     return 0;

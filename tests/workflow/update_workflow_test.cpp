@@ -616,8 +616,8 @@ TEST_F(ProxyTest, ChecksAndDownloadsGoThroughTheUsersProxy) {
        false, Prompt::Cancelled, false},
       {"a proxy that is down", "TAVRIN_TEST_REFUSED_PORT", nullptr, false, Prompt::None, false},
       // The proxy refuses it with a 401 (tinyproxy), which asks nothing more.
-      {"a wrong password", "TAVRIN_TEST_AUTH_PROXY_PORT",
-       "TAVRIN_TEST_AUTH_PROXY_LOG", false, Prompt::Wrong, false},
+      {"a wrong password", "TAVRIN_TEST_AUTH_PROXY_PORT", "TAVRIN_TEST_AUTH_PROXY_LOG", false,
+       Prompt::Wrong, false},
       {"the password typed, then a 407 from a server that is no proxy",
        "TAVRIN_TEST_AUTH_PROXY_PORT", "TAVRIN_TEST_AUTH_PROXY_LOG", false, Prompt::Typed, false,
        true},
