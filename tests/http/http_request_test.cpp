@@ -19,6 +19,7 @@ namespace {
 
 constexpr DWORD kHeaderNotFound = 12150;  // ERROR_HTTP_HEADER_NOT_FOUND
 constexpr DWORD kCannotConnect = 12029;   // ERROR_INTERNET_CANNOT_CONNECT
+constexpr DWORD kTimedOut = 12002;        // ERROR_INTERNET_TIMEOUT
 
 std::string HttpUrl(const std::string& path) {
   return TestServerUrl("http", "127.0.0.1", TestServerPort("TAVRIN_TEST_HTTP_PORT"), path);
@@ -236,6 +237,19 @@ TEST_F(HttpRequestTest, OtherStatusesAreUnexpectedWithTheStatusAsDetail) {
     ExpectError(Fetch(HttpUrl("/status"), false).Only(), UnexpectedStatus,
                 static_cast<DWORD>(status));
   }
+}
+
+TEST_F(HttpRequestTest, AServerThatNeverAnswersIsGivenUp) {
+  // Accepted, then silence: before the TLS handshake, or before the head of
+  // the answer. Both are waited for at once; each ends with the platform's
+  // time-out, which the request sets itself (Wine has none by default).
+  const unsigned port = TestServerPort("TAVRIN_TEST_SILENT_PORT");
+  Fetched plain, secure;
+  std::thread https([&] { secure = Fetch(TestServerUrl("https", "127.0.0.1", port, "/"), true); });
+  plain = Fetch(TestServerUrl("http", "127.0.0.1", port, "/"), false);
+  https.join();
+  ExpectError(plain.Only(), SendFailed, kTimedOut);
+  ExpectError(secure.Only(), SendFailed, kTimedOut);
 }
 
 TEST_F(HttpRequestTest, RefusedConnectionIsASendFailure) {

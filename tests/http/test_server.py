@@ -13,6 +13,8 @@ listeners share one table of scripted answers and one request log:
                  which did not issue it (as anyone could send it)
   https_alt      a random 127.x.y.z address that no certificate names, port
                  443 when it can be bound, with the pinned certificate
+  silent         127.0.0.1, accepts every connection and never sends a byte
+                 (not even a TLS handshake); nothing is logged
 
 Control (on any listener; never logged):
   POST /__control/script   JSON object {"<path>": ANSWER, ...}, merged into
@@ -337,6 +339,31 @@ class LateListener:
 LATE = LateListener()
 
 
+class SilentListener:
+    """Accepts connections and holds them open without a word."""
+
+    def __init__(self):
+        self.socket = socket.socket()
+        self.socket.bind(("127.0.0.1", 0))
+        self.socket.listen(16)
+        self.port = self.socket.getsockname()[1]
+        self.held = []
+        threading.Thread(target=self.run, daemon=True).start()
+
+    def run(self):
+        while True:
+            try:
+                connection, _ = self.socket.accept()
+            except OSError:
+                return
+            self.held.append(connection)
+
+    def close(self):
+        self.socket.close()
+        for connection in self.held:
+            connection.close()
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--work-dir", required=True, help="folder for the made certificate")
@@ -366,6 +393,7 @@ def main():
     ]
     for server in servers:
         threading.Thread(target=server.serve_forever, daemon=True).start()
+    silent = SilentListener()
 
     ports = {s.name: s.server_address for s in servers}
     values = {
@@ -378,6 +406,7 @@ def main():
         "TAVRIN_TEST_HTTPS_ALT_PORT": ports["https_alt"][1],
         "TAVRIN_TEST_REFUSED_PORT": refused_port(),
         "TAVRIN_TEST_LATE_PORT": LATE.port,
+        "TAVRIN_TEST_SILENT_PORT": silent.port,
     }
     temporary = args.ready_file + ".part"
     with open(temporary, "w") as f:
@@ -393,6 +422,7 @@ def main():
         server.shutdown()
         server.server_close()
     LATE.close()
+    silent.close()
     return 0
 
 
