@@ -65,7 +65,9 @@ bool CMainDialog::Dispatch(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& 
     case WM_ERASEBKGND:
       return Handled(result, OnEraseBackground(reinterpret_cast<HDC>(wParam)));
     case WM_TIMER:
-      return Handled(result, wParam == kReminderTimerId ? OnTimer() : 0);
+      return Handled(result, wParam == kReminderTimerId      ? OnTimer()
+                             : wParam == kAnswerLimitTimerId ? OnAnswerLimit()
+                                                             : 0);
     case kCheckUnreachedMessage:
       return Handled(result, OnCheckUnreached());
     case WM_COMMAND:
@@ -130,6 +132,7 @@ LRESULT CMainDialog::OnDestroy() {
     ::TerminateProcess(::GetCurrentProcess(), static_cast<UINT>(m_exitCode.load()));
   }
   ::KillTimer(WindowHandle(), kReminderTimerId);
+  ::KillTimer(WindowHandle(), kAnswerLimitTimerId);
   ::PostQuitMessage(m_exitCode);
   return 0;
 }

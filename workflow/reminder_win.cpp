@@ -48,6 +48,8 @@ void CMainDialog::StartCheckEarly() {
 }
 
 void CMainDialog::WaitOrCheck() {
+  // A check started before the window existed has its time limit from now.
+  if (CheckStarted()) ::SetTimer(WindowHandle(), kAnswerLimitTimerId, kAnswerLimitMs, nullptr);
   // The first due-test comes with the first tick, not now.
   if (ReminderPendingAtStart(ReadStoredReminder())) {
     ::SetTimer(WindowHandle(), kReminderTimerId, kReminderTimerMs, nullptr);
@@ -122,7 +124,7 @@ LRESULT CMainDialog::StartDueCheck() {
     // this window's thread (its handle then stays open).
     if (CheckThreadRunning()) {
       predecessor = m_hCheckThread;
-    } else {
+    } else if (m_hCheckThread != nullptr) {
       ::CloseHandle(m_hCheckThread);
     }
     m_hCheckThread = INVALID_HANDLE_VALUE;

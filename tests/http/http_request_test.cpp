@@ -20,6 +20,7 @@ namespace {
 constexpr DWORD kHeaderNotFound = 12150;  // ERROR_HTTP_HEADER_NOT_FOUND
 constexpr DWORD kCannotConnect = 12029;   // ERROR_INTERNET_CANNOT_CONNECT
 constexpr DWORD kTimedOut = 12002;        // ERROR_INTERNET_TIMEOUT
+constexpr DWORD kAborted = 12030;         // ERROR_INTERNET_CONNECTION_ABORTED
 
 std::string HttpUrl(const std::string& path) {
   return TestServerUrl("http", "127.0.0.1", TestServerPort("TAVRIN_TEST_HTTP_PORT"), path);
@@ -240,16 +241,16 @@ TEST_F(HttpRequestTest, OtherStatusesAreUnexpectedWithTheStatusAsDetail) {
 }
 
 TEST_F(HttpRequestTest, AServerThatNeverAnswersIsGivenUp) {
-  // Accepted, then silence: before the TLS handshake, or before the head of
-  // the answer. Both are waited for at once; each ends with the platform's
-  // time-out, which the request sets itself (Wine has none by default).
+  // Accepted, then silence before the head of the answer: the platform's
+  // receive time-out ends it, which the request sets itself (Wine has none
+  // by default). Wine reports it as the connection aborted. (Wine bounds no
+  // wait in the TLS handshake; the dialog's limit covers that, see
+  // reminder_test.)
   const unsigned port = TestServerPort("TAVRIN_TEST_SILENT_PORT");
-  Fetched plain, secure;
-  std::thread https([&] { secure = Fetch(TestServerUrl("https", "127.0.0.1", port, "/"), true); });
-  plain = Fetch(TestServerUrl("http", "127.0.0.1", port, "/"), false);
-  https.join();
-  ExpectError(plain.Only(), SendFailed, kTimedOut);
-  ExpectError(secure.Only(), SendFailed, kTimedOut);
+  const HttpCall call = Fetch(TestServerUrl("http", "127.0.0.1", port, "/"), false).Only();
+  EXPECT_FALSE(call.isResponse);
+  EXPECT_EQ(call.code, SendFailed);
+  EXPECT_TRUE(call.detail == kTimedOut || call.detail == kAborted) << call.detail;
 }
 
 TEST_F(HttpRequestTest, RefusedConnectionIsASendFailure) {

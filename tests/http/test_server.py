@@ -24,6 +24,8 @@ Control (on any listener; never logged):
   POST /__control/open-late  starts listening, plain HTTP, on the late port,
                            where nothing listened before: a server that
                            comes back (listener "late")
+  GET  /__control/silent-connections  how many connections the silent
+                           listener has taken
   GET  /__control/log      the log, one block per request, in arrival order:
                              REQUEST <listener> <method> <target>
                              H <name>: <value>      (as received, in order)
@@ -140,6 +142,8 @@ class Handler(BaseHTTPRequestHandler):
         elif what == "open-late" and self.command == "POST":
             LATE.open()
             self.plain(200, b"ok")
+        elif what == "silent-connections" and self.command == "GET":
+            self.plain(200, str(len(SILENT.held)).encode("ascii"))
         elif what == "log" and self.command == "GET":
             lines = []
             with STATE.lock:
@@ -337,6 +341,7 @@ class LateListener:
 
 
 LATE = LateListener()
+SILENT = None
 
 
 class SilentListener:
@@ -393,7 +398,8 @@ def main():
     ]
     for server in servers:
         threading.Thread(target=server.serve_forever, daemon=True).start()
-    silent = SilentListener()
+    global SILENT
+    SILENT = SilentListener()
 
     ports = {s.name: s.server_address for s in servers}
     values = {
@@ -406,7 +412,7 @@ def main():
         "TAVRIN_TEST_HTTPS_ALT_PORT": ports["https_alt"][1],
         "TAVRIN_TEST_REFUSED_PORT": refused_port(),
         "TAVRIN_TEST_LATE_PORT": LATE.port,
-        "TAVRIN_TEST_SILENT_PORT": silent.port,
+        "TAVRIN_TEST_SILENT_PORT": SILENT.port,
     }
     temporary = args.ready_file + ".part"
     with open(temporary, "w") as f:
@@ -422,7 +428,7 @@ def main():
         server.shutdown()
         server.server_close()
     LATE.close()
-    silent.close()
+    SILENT.close()
     return 0
 
 

@@ -134,6 +134,10 @@ void ResetTestServers() { Control("POST", "reset"); }
 
 void OpenLateListener() { Control("POST", "open-late"); }
 
+unsigned SilentConnections() {
+  return static_cast<unsigned>(std::stoul("0" + Control("GET", "silent-connections")));
+}
+
 std::vector<LoggedRequest> TestServerLog() {
   std::vector<LoggedRequest> log;
   std::istringstream lines(Control("GET", "log"));

@@ -72,3 +72,5 @@ void ResetTestServers();
 // Plain HTTP starts listening on TAVRIN_TEST_LATE_PORT, as listener "late".
 void OpenLateListener();
 std::vector<LoggedRequest> TestServerLog();
+// The connections the silent listener (TAVRIN_TEST_SILENT_PORT) has taken.
+unsigned SilentConnections();

@@ -466,12 +466,15 @@ TEST_F(ReminderTest, DueCheckThatNeverReachesTheServerKeepsTheReminder) {
   };
   ScriptedAnswer silent;
   silent.stallSeconds = 600;
+  const std::string silentTls =
+      TestServerUrl("https", "127.0.0.1", TestServerPort("TAVRIN_TEST_SILENT_PORT"), "/check");
   for (const Unreached& c :
        {Unreached{"another certificate, pinned", impostor, "1", true},
         Unreached{"a gateway's 503", Http("/check-503"), "0", true},
         Unreached{"a proxy's 407 that asks nothing", Http("/check-407"), "0", false},
         Unreached{"nothing listening", late, "0", true},
-        Unreached{"a server that never answers", Http("/check-silent"), "0", true}}) {
+        Unreached{"a server that never answers", Http("/check-silent"), "0", true},
+        Unreached{"a TLS server that never answers, pinned", silentTls, "1", true}}) {
     SCOPED_TRACE(c.what);
     ResetTestServers();
     ScriptAnswer("/check", NoUpdate());
@@ -482,6 +485,26 @@ TEST_F(ReminderTest, DueCheckThatNeverReachesTheServerKeepsTheReminder) {
     ASSERT_TRUE(waiting);
     const Schedule before = ReadSchedule();
     Deliver(waiting, WM_TIMER, 100);
+    if (c.url == silentTls) {
+      // Not even a handshake: the check is given up at its time limit, the
+      // reminder kept, and a later tick connects again.
+      ASSERT_TRUE(WaitUntil([] { return SilentConnections() >= 1; }, kSeenMs));
+      const unsigned first = SilentConnections();
+      EXPECT_TRUE(WaitUntil(
+          [&] {
+            if (SilentConnections() > first) return true;
+            Deliver(waiting, WM_TIMER, 100);
+            return false;
+          },
+          150000))
+          << "the silent check was never given up";
+      EXPECT_TRUE(StillRunning(0));
+      EXPECT_FALSE(::IsWindowVisible(waiting));
+      EXPECT_EQ(ReadSchedule().delayMode, 1u);
+      EXPECT_EQ(ReadSchedule().lastTime, due);
+      m_process.reset();
+      continue;
+    }
     if (c.url == Http("/check-silent")) {
       // The check gives up on its own (ticks meanwhile start no second
       // one), keeps the reminder, and a later tick is offered the update.
