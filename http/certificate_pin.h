@@ -1,6 +1,7 @@
-// The certificate pin of an HttpRequest: the server is trusted when its
-// chain holds a byte-for-byte copy of the certificate carried in the
-// program's resources ("CERTIFICATE" 132), whatever the platform thinks of it.
+// The certificate pin of an HttpRequest: the server is trusted when its own
+// certificate, the first of the chain it presented, is a byte-for-byte copy
+// of the certificate carried in the program's resources ("CERTIFICATE" 132),
+// whatever the platform thinks of it. An authority cannot be pinned.
 #pragma once
 
 #include <windows.h>
@@ -16,7 +17,7 @@ UniqueCertContext LoadPinnedCertificate();
 // on `hRequest`, so that the pin alone decides. Done before the request is sent.
 void PreparePin(HINTERNET hRequest);
 
-// True when the chain the server presented on `hRequest` holds `pinned`.
+// True when the server's own certificate on `hRequest` is `pinned`.
 // False when there is no chain to look at.
 bool CheckPin(HINTERNET hRequest, PCCERT_CONTEXT pinned);
 

@@ -58,19 +58,20 @@ bool CheckPin(HINTERNET hRequest, PCCERT_CONTEXT pinned) {
   const UniqueCertChain chain = ServerChain(hRequest);
   if (!chain) return false;
 
-  // Every element of every simple chain, leaf first, as the platform orders them.
+  // The server's own certificate is the first element of the first simple
+  // chain; what follows it is what the platform found or was sent as its
+  // issuers, and a copy of the pinned certificate there proves nothing.
   std::vector<ByteSpan> certificates;
-  for (DWORD c = 0; c < chain.Get()->cChain; ++c) {
-    const CERT_SIMPLE_CHAIN* simple = chain.Get()->rgpChain[c];
-    if (simple == nullptr) continue;
+  const CERT_SIMPLE_CHAIN* simple = chain.Get()->cChain > 0 ? chain.Get()->rgpChain[0] : nullptr;
+  if (simple != nullptr) {
     for (DWORD e = 0; e < simple->cElement; ++e) {
       const CERT_CHAIN_ELEMENT* element = simple->rgpElement[e];
-      if (element == nullptr || element->pCertContext == nullptr) continue;
+      if (element == nullptr || element->pCertContext == nullptr) break;
       certificates.push_back(
           {element->pCertContext->pbCertEncoded, element->pCertContext->cbCertEncoded});
     }
   }
-  return HoldsCertificate(certificates, {pinned->pbCertEncoded, pinned->cbCertEncoded});
+  return LeafIsPinned(certificates, {pinned->pbCertEncoded, pinned->cbCertEncoded});
 }
 
 bool HasServerChain(HINTERNET hRequest) { return ServerChain(hRequest).IsValid(); }

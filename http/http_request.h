@@ -45,13 +45,18 @@ enum HttpError : int {
   ConnectFailed = 2,        // InternetConnectA failed; last error
   OpenRequestFailed = 3,    // HttpOpenRequestA failed; last error
   SendFailed = 4,           // HttpSendRequestA failed (also TLS refusals without a pin)
-  CertificateMismatch = 5,  // pin in force, no chain or no copy of the pin in it; 0
+  CertificateMismatch = 5,  // pin in force, no chain, or the server's own certificate is not it; 0
   QueryInfoFailed = 6,      // status, Content-Length of a 200 or Location of a 302/303
   // The body could not be read (last error), ended before its Content-Length
-  // (ERROR_HANDLE_EOF), no block can hold it (ERROR_NOT_ENOUGH_MEMORY), or
-  // the body sink refused or stopped it (ERROR_CANCELLED).
+  // (ERROR_HANDLE_EOF), no block can hold it (ERROR_NOT_ENOUGH_MEMORY), it
+  // came too slowly (ERROR_INTERNET_TIMEOUT: the platform's receive time-out,
+  // or fewer than 16 KiB in 60 s), or the body sink refused or stopped it
+  // (ERROR_CANCELLED).
   ReadFailed = 7,
   UnexpectedStatus = 8,  // any status but 200, 302, 303; the status as a number
+  // Pin in force and a 302/303 whose Location leaves https; 0. The server
+  // answered, but its Location is not followed.
+  InsecureLocation = 9,
 };
 
 // Receives the single outcome of each Send, on the thread that called it.
@@ -112,14 +117,26 @@ class HttpRequest {
 
   // One complete attempt; ends in exactly one OnResponse or OnError. Returns
   // what OnResponse returned, or 0 when it was not called. May be called
-  // again: each call opens and closes its own handles.
+  // again: each call opens and closes its own handles. The platform answers
+  // no authentication challenge by itself; the URL's user name and password
+  // answer a 401 of an https server the pin (or, without it, the platform)
+  // accepted, and the proxy's password, asked once and kept, a 407 of the
+  // user's proxy; nothing else is ever sent them.
   int Send();
+
+  // Wipes the proxy's user name and password kept for the process: at the
+  // end of the run.
+  static void ForgetKeptCredentials();
 
  private:
   bool IsSecure() const;
-  // The rest of one attempt once the request handle is open; reports the
-  // outcome and returns Send's result. The handles are closed by the caller.
-  int Exchange(HINTERNET hRoot, HINTERNET hRequest, const std::string& serverName);
+  // A request handle on `hConnection`, with the time-outs set; one that
+  // `answering` a qualified challenge lets the platform answer it.
+  HINTERNET OpenRequest(HINTERNET hConnection, bool answering) const;
+  // The rest of one attempt once the connection handle is open: the
+  // request, sent again on a new handle for each challenge answered;
+  // reports the outcome and returns Send's result.
+  int Exchange(HINTERNET hRoot, HINTERNET hConnection, const std::string& serverName);
   int DeliverBody(HINTERNET hRequest);
   // Reads `length` bytes of body into `sink`; false with `error` set when the
   // read failed, the body ended early or the sink stopped it.

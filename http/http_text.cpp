@@ -66,13 +66,71 @@ std::string AbsoluteLocation(bool secure, std::string_view server, unsigned port
   return url;
 }
 
-bool HoldsCertificate(const std::vector<ByteSpan>& certificates, ByteSpan pinned) {
-  if (pinned.data == nullptr || pinned.size == 0) return false;
-  for (const ByteSpan& certificate : certificates) {
-    if (certificate.data != nullptr && certificate.size == pinned.size &&
-        std::memcmp(certificate.data, pinned.data, pinned.size) == 0) {
-      return true;
+bool LeafIsPinned(const std::vector<ByteSpan>& certificates, ByteSpan pinned) {
+  if (pinned.data == nullptr || pinned.size == 0 || certificates.empty()) return false;
+  const ByteSpan& leaf = certificates.front();
+  return leaf.data != nullptr && leaf.size == pinned.size &&
+         std::memcmp(leaf.data, pinned.data, pinned.size) == 0;
+}
+
+namespace {
+
+char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+// `text` against `pattern`, regardless of case, '*' matching any run. Greedy
+// with one step back to the last star: time bounded by the product of the
+// lengths, never exponential.
+bool WildcardMatches(std::string_view pattern, std::string_view text) {
+  size_t p = 0, t = 0;
+  size_t star = std::string_view::npos, resume = 0;
+  while (t < text.size()) {
+    if (p < pattern.size() && pattern[p] == '*') {
+      star = p++;
+      resume = t;
+    } else if (p < pattern.size() && Lower(pattern[p]) == Lower(text[t])) {
+      ++p;
+      ++t;
+    } else if (star != std::string_view::npos) {
+      p = star + 1;
+      t = ++resume;
+    } else {
+      return false;
     }
   }
+  while (p < pattern.size() && pattern[p] == '*') ++p;
+  return p == pattern.size();
+}
+
+bool IsSeparator(char c) { return c == ';' || c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
+}  // namespace
+
+bool ProxyBypassed(std::string_view bypass, std::string_view host) {
+  if (host.empty()) return false;
+  size_t at = 0;
+  while (at < bypass.size()) {
+    while (at < bypass.size() && IsSeparator(bypass[at])) ++at;
+    size_t end = at;
+    while (end < bypass.size() && !IsSeparator(bypass[end])) ++end;
+    const std::string_view entry = bypass.substr(at, end - at);
+    at = end;
+    if (entry.empty()) continue;
+    if (entry.size() == 7 && WildcardMatches("<local>", entry)) {
+      if (host.find('.') == std::string_view::npos) return true;
+      continue;
+    }
+    if (WildcardMatches(entry, host)) return true;
+  }
   return false;
+}
+
+bool BodyPace::Arrived(uint64_t nowMs, uint32_t bytes) noexcept {
+  if (nowMs - m_windowStart > kWindowMs) return false;
+  // Below kWindowBytes before the addition, so the sum cannot wrap.
+  m_windowBytes += bytes < kWindowBytes ? bytes : kWindowBytes;
+  if (m_windowBytes >= kWindowBytes) {
+    m_windowStart = nowMs;
+    m_windowBytes = 0;
+  }
+  return true;
 }

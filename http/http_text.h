@@ -1,7 +1,8 @@
 // The parts of one HTTP exchange that are plain text and bytes: reading a
 // number as atol does, comparing a status, assembling the extra-header text,
-// making a Location absolute and finding the pinned certificate among the
-// server's. No Windows here; HttpRequest applies the results.
+// making a Location absolute, telling the pinned certificate by the server's,
+// whether the proxy configuration sends a host direct and whether a body
+// arrives fast enough. No Windows here; HttpRequest applies the results.
 #pragma once
 
 #include <cstddef>
@@ -47,8 +48,34 @@ struct ByteSpan {
   size_t size = 0;
 };
 
-// True when one of `certificates` (every element of every chain, in order)
-// has the same length as `pinned` and the same bytes. Certificates are
-// compared whole as encoded, never by key or name. An empty pin matches
-// nothing.
-bool HoldsCertificate(const std::vector<ByteSpan>& certificates, ByteSpan pinned);
+// True when the first of `certificates` (the server's own certificate: the
+// platform orders the chain leaf first) has the same length as `pinned` and
+// the same bytes. Certificates are compared whole as encoded, never by key or
+// name. A copy of the pinned certificate later in the chain does not count:
+// it is public, and anyone can send it behind a leaf of their own. An empty
+// pin matches nothing.
+bool LeafIsPinned(const std::vector<ByteSpan>& certificates, ByteSpan pinned);
+
+// True when the proxy bypass list `bypass` (as Internet Options writes it:
+// entries separated by semicolons or blanks) sends `host` direct: an entry
+// equal to it regardless of case, where '*' stands for any run of
+// characters, or "<local>" for a name without a dot.
+bool ProxyBypassed(std::string_view bypass, std::string_view host);
+
+// The pace of a body as it arrives: too slow once 60 s have passed without
+// 16 KiB. Each 16 KiB starts a new window; times are milliseconds of any
+// clock that does not go back.
+class BodyPace {
+ public:
+  static constexpr uint32_t kWindowBytes = 16 * 1024;
+  static constexpr uint64_t kWindowMs = 60 * 1000;
+
+  explicit BodyPace(uint64_t startMs) noexcept : m_windowStart(startMs) {}
+
+  // `bytes` more arrived at `nowMs`. False when the window ran out first.
+  bool Arrived(uint64_t nowMs, uint32_t bytes) noexcept;
+
+ private:
+  uint64_t m_windowStart;
+  uint32_t m_windowBytes = 0;
+};

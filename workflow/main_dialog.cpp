@@ -78,7 +78,9 @@ bool CMainDialog::Dispatch(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& 
     case WM_ERASEBKGND:
       return Handled(result, OnEraseBackground(reinterpret_cast<HDC>(wParam)));
     case WM_TIMER:
-      return Handled(result, wParam == kReminderTimerId ? OnTimer() : 0);
+      return Handled(result, wParam == kReminderTimerId      ? OnTimer()
+                             : wParam == kAnswerLimitTimerId ? OnAnswerLimit()
+                                                             : 0);
     case kCheckUnreachedMessage:
       return Handled(result, OnCheckUnreached());
     case WM_COMMAND:
@@ -136,6 +138,8 @@ LRESULT CMainDialog::OnInitDialog() {
 
 LRESULT CMainDialog::OnDestroy() {
   m_picture.StopAnimation();
+  // The run is over: the proxy's password kept for it goes now.
+  HttpRequest::ForgetKeptCredentials();
   if (CheckThreadRunning()) {
     // The check thread may be anywhere: inside WinInet, inside the heap, or
     // waiting for an installer. Ending it alone (TerminateThread) could leave
@@ -147,6 +151,7 @@ LRESULT CMainDialog::OnDestroy() {
     ::TerminateProcess(::GetCurrentProcess(), static_cast<UINT>(m_exitCode.load()));
   }
   ::KillTimer(WindowHandle(), kReminderTimerId);
+  ::KillTimer(WindowHandle(), kAnswerLimitTimerId);
   ::PostQuitMessage(m_exitCode);
   return 0;
 }

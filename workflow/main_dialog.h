@@ -10,6 +10,7 @@
 #include <windows.h>
 
 #include <atomic>
+#include <cstdint>
 #include <string>
 
 #include "http/http_request.h"
@@ -56,6 +57,11 @@ class CMainDialog : public CDialogBase<CMainDialog>, public IHttpCallback {
   // installer (saved, started, waited for, deleted); errors: no update.
   int OnResponse(int status, const HttpResponse* response) override;
   int OnError(int code, DWORD detail) override;
+  // On a check thread: a newer check has replaced this one.
+  bool Abandoned() const;
+  // On a check thread: the head of the answer has come; the time limit no
+  // longer applies.
+  void OnAnswerHead();
 
  private:
   friend DWORD CheckThreadProc(CMainDialog* dialog);
@@ -66,6 +72,12 @@ class CMainDialog : public CDialogBase<CMainDialog>, public IHttpCallback {
   static constexpr UINT kReminderTimerMs = 90000;
   // Posted by a due check that never reached the server.
   static constexpr UINT kCheckUnreachedMessage = WM_APP + 1;
+  // A check whose answer's head has not come this long after its start is
+  // given up, as if the server had not been reached: the platform bounds
+  // every wait for the server but not all of them (Wine none in the TLS
+  // handshake), nor their sum.
+  static constexpr UINT_PTR kAnswerLimitTimerId = 102;
+  static constexpr UINT kAnswerLimitMs = 60000;
 
   // The message map proper.
   bool Dispatch(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result);
@@ -122,11 +134,17 @@ class CMainDialog : public CDialogBase<CMainDialog>, public IHttpCallback {
   // Another copy asks for a check now, shown even when negative.
   LRESULT OnUpdateNow();
   // Stops the timer and checks, unless a check was started before: then the
-  // schedule is cleared at once. The schedule of a new check is cleared when
-  // the server answers; one that never reaches it keeps the reminder and
-  // the copy waits again, trying at each later tick.
+  // schedule is cleared at once, or, while a due check still waits for its
+  // answer, when that answer comes. The schedule of a new check is cleared
+  // when the server answers; one that never reaches it keeps the reminder
+  // and the copy waits again, longer after each such try (90 s to an hour).
   LRESULT StartDueCheck();
   LRESULT OnCheckUnreached();
+  // Timer kAnswerLimitTimerId: a check still without its answer's head is
+  // left behind inside the platform (it is not ended: it may hold a lock of
+  // the heap's or the platform's); what it reports later is ignored.
+  LRESULT OnAnswerLimit();
+
   // On the check thread, once the server has answered with any status.
   void OnServerAnswered();
   // Another copy asks this one to quit (unless IS_TAVRIN_AUTOIMPORTER is set).
@@ -169,6 +187,13 @@ class CMainDialog : public CDialogBase<CMainDialog>, public IHttpCallback {
   // The last due check never reached the server: the next due tick starts
   // one again. Dialog thread only.
   bool m_retryDueCheck = false;
+  // Due checks in a row that never reached the server. Dialog thread only.
+  uint32_t m_unreachedChecks = 0;
+  // Counts the check threads started; a thread whose number is not the
+  // current one was given up. Written by the dialog's thread.
+  std::atomic<uint32_t> m_checkGeneration{0};
+  // The current check has had its answer's head (or has ended).
+  std::atomic<bool> m_answerHeadArrived{false};
   std::string m_checkUrl;  // empty when the ANSI code page cannot hold it
   // The check URL as the command line gave it, for the copy's command lines.
   std::wstring m_checkUrlText;

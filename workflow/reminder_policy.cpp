@@ -28,3 +28,9 @@ bool ReminderDue(const StoredReminder& stored, std::int64_t now) {
       static_cast<std::uint64_t>(now) - static_cast<std::uint64_t>(stored.lastTime);
   return elapsed >= static_cast<std::uint64_t>(period);
 }
+
+std::uint32_t UnreachedRetrySeconds(std::uint32_t unreached) {
+  std::uint32_t seconds = kFirstRetrySeconds;
+  for (std::uint32_t n = 1; n < unreached && seconds < kLongestRetrySeconds; ++n) seconds *= 2;
+  return seconds < kLongestRetrySeconds ? seconds : kLongestRetrySeconds;
+}

@@ -1,5 +1,7 @@
-// The reminder's two decisions: whether a postponement is pending when the
-// dialog starts, and whether it has run out at a timer tick. Pure: the caller
+// The reminder's decisions: whether a postponement is pending when the
+// dialog starts, whether it has run out at a timer tick, and how long a
+// waiting copy whose due check never reached the server waits before it
+// tries again. Pure: the caller
 // reads the clock and the stored values and passes them in, with whether each
 // read succeeded. Runs on whichever thread asks; nothing fails.
 #pragma once
@@ -36,3 +38,11 @@ bool ReminderPendingAtStart(const StoredReminder& stored);
 // waits for the time to pass again. The difference is taken exactly for
 // every pair of values, without wrapping.
 bool ReminderDue(const StoredReminder& stored, std::int64_t now);
+
+// The wait before the next try after `unreached` due checks in a row never
+// reached the server (1 after the first): 90 s, doubling with each, and
+// never more than an hour, so that a copy behind a network that stays away
+// (or a proxy the pin refuses) asks a few dozen times a day, not every tick.
+std::uint32_t UnreachedRetrySeconds(std::uint32_t unreached);
+constexpr std::uint32_t kFirstRetrySeconds = 90;
+constexpr std::uint32_t kLongestRetrySeconds = 3600;

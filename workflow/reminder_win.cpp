@@ -48,6 +48,8 @@ void CMainDialog::StartCheckEarly() {
 }
 
 void CMainDialog::WaitOrCheck() {
+  // A check started before the window existed has its time limit from now.
+  if (CheckStarted()) ::SetTimer(WindowHandle(), kAnswerLimitTimerId, kAnswerLimitMs, nullptr);
   // The first due-test comes with the first tick, not now.
   if (ReminderPendingAtStart(ReadStoredReminder())) {
     ::SetTimer(WindowHandle(), kReminderTimerId, kReminderTimerMs, nullptr);
@@ -115,25 +117,35 @@ LRESULT CMainDialog::OnUpdateNow() {
 }
 
 LRESULT CMainDialog::StartDueCheck() {
+  HANDLE predecessor = nullptr;
   if (m_retryDueCheck) {
-    // The last due check never reached the server. Its thread ended right
-    // after it said so; one that has not yet is waited for at a later tick.
-    if (CheckThreadRunning()) return 0;
-    ::CloseHandle(m_hCheckThread);
+    // The last due check never reached the server. Its thread ends right
+    // after it said so; one that has not yet is waited for by the next, off
+    // this window's thread (its handle then stays open).
+    if (CheckThreadRunning()) {
+      predecessor = m_hCheckThread;
+    } else if (m_hCheckThread != nullptr) {
+      ::CloseHandle(m_hCheckThread);
+    }
     m_hCheckThread = INVALID_HANDLE_VALUE;
     m_retryDueCheck = false;
   }
   ::KillTimer(WindowHandle(), kReminderTimerId);
-  // A check started earlier in this process (the offer is on screen, or the
-  // download runs) has had its answer and is not started again.
   if (m_hCheckThread != INVALID_HANDLE_VALUE) {
+    // A due check still waiting for its answer keeps the reminder until it
+    // has one; a forced check that comes meanwhile is acted on when it
+    // ends: its answer is shown, and if it never reaches the server, the
+    // check is made again at once.
+    if (m_resetScheduleOnAnswer) return 0;
+    // A check started earlier in this process (the offer is on screen, or
+    // the download runs) has had its answer and is not started again.
     ResetSchedule();
     return 0;
   }
   // The schedule is cleared only once the server has answered: a laptop
   // that is offline when the reminder runs out is reminded later.
   m_resetScheduleOnAnswer = true;
-  StartCheckThread(nullptr);
+  StartCheckThread(predecessor);
   return 0;
 }
 
@@ -142,7 +154,12 @@ LRESULT CMainDialog::OnCheckUnreached() {
   // copy wait again.
   if (!m_dueCheckUnreached.exchange(false)) return 0;
   m_retryDueCheck = true;
-  ::SetTimer(WindowHandle(), kReminderTimerId, kReminderTimerMs, nullptr);
+  if (m_unreachedChecks < UINT32_MAX) ++m_unreachedChecks;
+  // Asked to check now while that check was under way: now, not later.
+  if (g_forceCheck != 0) return StartDueCheck();
+  // Each try that fails waits longer for the next, up to an hour.
+  ::SetTimer(WindowHandle(), kReminderTimerId, UnreachedRetrySeconds(m_unreachedChecks) * 1000,
+             nullptr);
   return 0;
 }
 

@@ -29,13 +29,34 @@ struct CheckThreadStart {
   // A check thread that has not ended yet, or null. Its handle is one the
   // dialog keeps open for good, so it stays valid while this waits.
   HANDLE predecessor;
+  uint32_t generation;
 };
+
+// The number the dialog gave this check thread when it started it.
+thread_local uint32_t t_checkGeneration = 0;
 
 DWORD WINAPI CheckThreadEntry(void* parameter) {
   const std::unique_ptr<CheckThreadStart> start(static_cast<CheckThreadStart*>(parameter));
+  t_checkGeneration = start->generation;
   if (start->predecessor) ::WaitForSingleObject(start->predecessor, INFINITE);
   return CheckThreadProc(start->dialog);
 }
+
+// Passes the body on to the installer's file, and tells the dialog that the
+// answer's head has come: a 200's body begins.
+class HeadWatch : public IHttpBodySink {
+ public:
+  HeadWatch(CMainDialog& dialog, IHttpBodySink& sink) : m_dialog(dialog), m_sink(sink) {}
+  bool BeginBody(DWORD length) override {
+    m_dialog.OnAnswerHead();
+    return m_sink.BeginBody(length);
+  }
+  bool TakeBody(const void* data, DWORD size) override { return m_sink.TakeBody(data, size); }
+
+ private:
+  CMainDialog& m_dialog;
+  IHttpBodySink& m_sink;
+};
 
 std::string ReadLastInstalledUpdate() {
   char stored[kLastUpdateLimit];
@@ -83,11 +104,16 @@ void StoreServerDay(const char* value, void*) {
 }  // namespace
 
 void CMainDialog::StartCheckThread(HANDLE predecessor) {
-  auto* start = new (std::nothrow) CheckThreadStart{this, predecessor};
+  const uint32_t generation = m_checkGeneration + 1;
+  auto* start = new (std::nothrow) CheckThreadStart{this, predecessor, generation};
+  m_answerHeadArrived = false;
+  m_checkGeneration = generation;
   HANDLE thread =
       start ? ::CreateThread(nullptr, 0, &CheckThreadEntry, start, 0, &m_checkThreadId) : nullptr;
   if (thread) {
     m_hCheckThread = thread;
+    // Before the window exists, its initialisation sets the limit.
+    if (WindowHandle()) ::SetTimer(WindowHandle(), kAnswerLimitTimerId, kAnswerLimitMs, nullptr);
     return;
   }
   delete start;
@@ -96,6 +122,33 @@ void CMainDialog::StartCheckThread(HANDLE predecessor) {
     m_hCheckThread = nullptr;
     ::PostMessageW(WindowHandle(), WM_CLOSE, 0, 0);
   }
+}
+
+bool CMainDialog::Abandoned() const { return t_checkGeneration != m_checkGeneration; }
+
+void CMainDialog::OnAnswerHead() {
+  if (!Abandoned()) m_answerHeadArrived = true;
+}
+
+LRESULT CMainDialog::OnAnswerLimit() {
+  ::KillTimer(WindowHandle(), kAnswerLimitTimerId);
+  if (m_answerHeadArrived || !CheckThreadRunning()) return 0;
+  // Left where it is; its handle stays open, and the next check does not
+  // wait for it.
+  ++m_checkGeneration;
+  m_hCheckThread = nullptr;
+  // As a check that could not reach the server: a due one keeps the
+  // reminder and is tried again later, any other means no update.
+  if (m_resetScheduleOnAnswer && g_forceCheck == 0) {
+    m_dueCheckUnreached = true;
+    return OnCheckUnreached();
+  }
+  if (g_forceCheck == 0) {
+    ::PostMessageW(WindowHandle(), WM_CLOSE, 0, 0);
+  } else {
+    ShowNoUpdateView();
+  }
+  return 0;
 }
 
 void CMainDialog::WaitForWindow() const {
@@ -132,9 +185,10 @@ DWORD CheckThreadProc(CMainDialog* dialog) {
       request.SetHeader("X-Last-Check-Day", LastCheckDay().c_str());
       request.ReadResponseHeader("X-Server-Day", &StoreServerDay, nullptr);
     }
-    request.SetBodySink(&installer);
+    HeadWatch watch(*dialog, installer);
+    request.SetBodySink(&watch);
     request.Send();
-    dialog->m_installerFile = nullptr;
+    if (!dialog->Abandoned()) dialog->m_installerFile = nullptr;
   } catch (...) {
     // Out of memory somewhere in the run: end as any failed check does. The
     // file the request wrote to is gone with this thread's stack.
@@ -146,6 +200,9 @@ DWORD CheckThreadProc(CMainDialog* dialog) {
 }
 
 int CMainDialog::OnResponse(int status, const HttpResponse* response) {
+  // A check given up for its time limit has no say any more.
+  if (Abandoned()) return 0;
+  OnAnswerHead();
   WaitForWindow();
   OnServerAnswered();
   if (status == 200) return InstallFromBody();
@@ -157,21 +214,27 @@ int CMainDialog::OnResponse(int status, const HttpResponse* response) {
 }
 
 int CMainDialog::OnError(int code, DWORD detail) {
+  if (Abandoned()) return 1;
+  OnAnswerHead();
   WaitForWindow();
   // A download that could not be saved (no folder, a full disk) ends
   // silently, as every failure of the installer's own steps does.
   const bool savingFailed = m_installerFile != nullptr && m_installerFile->Failed();
   if (m_installerFile != nullptr) m_installerFile->Discard();
   // Nothing came from the update server when opening, connecting or
-  // sending failed, the pin refused the server, or a gateway said it could
+  // sending failed (its answer's head not within the receive time-out
+  // included), the pin refused the server, or a gateway said it could
   // not reach it or it could not answer now (502, 503, 504): a due reminder
   // is kept and tried again. A 407 is the proxy's word too, after the user
   // declined its prompt: the reminder is kept, but the copy ends instead of
   // asking every tick; the next logon asks again. Any other code is the
   // server's answer.
+  // A body that came too slowly is a server past its time limit: as if it
+  // had not been reached.
   const bool gatewayFailed =
       code == UnexpectedStatus && (detail == 502 || detail == 503 || detail == 504);
-  const bool unreached = code <= CertificateMismatch || gatewayFailed;
+  const bool tooSlow = code == ReadFailed && detail == ERROR_INTERNET_TIMEOUT;
+  const bool unreached = code <= CertificateMismatch || gatewayFailed || tooSlow;
   const bool proxyRefused = code == UnexpectedStatus && detail == 407;
   if (!unreached && !proxyRefused) {
     OnServerAnswered();

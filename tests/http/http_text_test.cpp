@@ -108,17 +108,19 @@ ByteSpan Span(const std::vector<uint8_t>& bytes) { return {bytes.data(), bytes.s
 
 }  // namespace
 
-TEST(HoldsCertificate, FindsTheCopyAnywhereInTheChain) {
+TEST(LeafIsPinned, OnlyTheServersOwnCertificateCounts) {
   const std::vector<uint8_t> pinned = {0x30, 0x82, 0x05, 0x15, 1, 2, 3, 4};
   const std::vector<uint8_t> copy = pinned;  // other storage, same bytes
   const std::vector<uint8_t> leaf = {0x30, 0x82, 0x01, 0x00, 9, 9};
   const std::vector<uint8_t> root = {0x30, 0x03, 7, 7, 7};
-  EXPECT_TRUE(HoldsCertificate({Span(copy)}, Span(pinned)));
-  EXPECT_TRUE(HoldsCertificate({Span(leaf), Span(copy)}, Span(pinned)));
-  EXPECT_TRUE(HoldsCertificate({Span(leaf), Span(root), Span(copy)}, Span(pinned)));
+  EXPECT_TRUE(LeafIsPinned({Span(copy)}, Span(pinned)));
+  EXPECT_TRUE(LeafIsPinned({Span(copy), Span(root)}, Span(pinned)));
+  // A public certificate anyone can send along behind a leaf of their own.
+  EXPECT_FALSE(LeafIsPinned({Span(leaf), Span(copy)}, Span(pinned)));
+  EXPECT_FALSE(LeafIsPinned({Span(leaf), Span(root), Span(copy)}, Span(pinned)));
 }
 
-TEST(HoldsCertificate, RejectsNearCopies) {
+TEST(LeafIsPinned, RejectsNearCopies) {
   const std::vector<uint8_t> pinned = {0x30, 0x82, 0x05, 0x15, 1, 2, 3, 4};
   std::vector<uint8_t> lastByte = pinned;
   lastByte.back() ^= 1;
@@ -127,15 +129,56 @@ TEST(HoldsCertificate, RejectsNearCopies) {
   const std::vector<uint8_t> prefix(pinned.begin(), pinned.end() - 1);
   std::vector<uint8_t> longer = pinned;
   longer.push_back(0);
-  EXPECT_FALSE(HoldsCertificate({Span(lastByte)}, Span(pinned)));
-  EXPECT_FALSE(HoldsCertificate({Span(firstByte)}, Span(pinned)));
-  EXPECT_FALSE(HoldsCertificate({Span(prefix), Span(longer)}, Span(pinned)));
-  EXPECT_FALSE(HoldsCertificate({}, Span(pinned)));
+  EXPECT_FALSE(LeafIsPinned({Span(lastByte)}, Span(pinned)));
+  EXPECT_FALSE(LeafIsPinned({Span(firstByte)}, Span(pinned)));
+  EXPECT_FALSE(LeafIsPinned({Span(prefix)}, Span(pinned)));
+  EXPECT_FALSE(LeafIsPinned({Span(longer)}, Span(pinned)));
+  EXPECT_FALSE(LeafIsPinned({}, Span(pinned)));
 }
 
-TEST(HoldsCertificate, AnEmptyPinMatchesNothing) {
+TEST(LeafIsPinned, AnEmptyPinMatchesNothing) {
   const std::vector<uint8_t> empty;
   const std::vector<uint8_t> some = {1};
-  EXPECT_FALSE(HoldsCertificate({Span(empty), Span(some)}, Span(empty)));
-  EXPECT_FALSE(HoldsCertificate({ByteSpan{}}, ByteSpan{}));
+  EXPECT_FALSE(LeafIsPinned({Span(empty), Span(some)}, Span(empty)));
+  EXPECT_FALSE(LeafIsPinned({ByteSpan{}}, ByteSpan{}));
+}
+
+TEST(ProxyBypassed, EntriesWildcardsAndLocalNames) {
+  struct Case {
+    const char* bypass;
+    const char* host;
+    bool direct;
+  };
+  const Case cases[] = {
+      {"localhost", "LocalHost", true},
+      {"intranet;*.corp.example", "updates.corp.example", true},
+      {"*.corp.example", "corp.example", false},
+      {"  10.*  ;; <LOCAL> ", "10.0.0.1", true},
+      {"<local>", "updates", true},
+      {"<local>", "updates.example", false},
+      {"updates.example", "updates.example.evil", false},
+      {"*", "anything", true},
+      {"a*b*c", "aXbYbZc", true},
+      {"a*b*c", "aXbYbZ", false},
+      {"", "updates", false},
+      {"updates", "", false},
+  };
+  for (const Case& c : cases) EXPECT_EQ(ProxyBypassed(c.bypass, c.host), c.direct) << c.bypass;
+}
+
+TEST(BodyPace, EndsABodyThatBringsLessThanAWindowIn60Seconds) {
+  BodyPace trickle(1000);
+  for (uint64_t at = 1000; at <= 61000; at += 5000) EXPECT_TRUE(trickle.Arrived(at, 4)) << at;
+  EXPECT_FALSE(trickle.Arrived(61001, 4));
+
+  // Each 16 KiB, however late in its window, opens the next one.
+  BodyPace steady(0);
+  EXPECT_TRUE(steady.Arrived(59000, BodyPace::kWindowBytes - 1));
+  EXPECT_TRUE(steady.Arrived(60000, 1));
+  EXPECT_TRUE(steady.Arrived(120000, 4));
+  EXPECT_FALSE(steady.Arrived(120001, 4 * BodyPace::kWindowBytes));
+  // One huge piece does not overflow the count.
+  BodyPace burst(0);
+  EXPECT_TRUE(burst.Arrived(10, 0xFFFFFFFFu));
+  EXPECT_TRUE(burst.Arrived(60010, 1));
 }

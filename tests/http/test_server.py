@@ -13,6 +13,8 @@ listeners share one table of scripted answers and one request log:
                  which did not issue it (as anyone could send it)
   https_alt      a random 127.x.y.z address that no certificate names, port
                  443 when it can be bound, with the pinned certificate
+  silent         127.0.0.1, accepts every connection and never sends a byte
+                 (not even a TLS handshake); nothing is logged
 
 Control (on any listener; never logged):
   POST /__control/script   JSON object {"<path>": ANSWER, ...}, merged into
@@ -24,6 +26,8 @@ Control (on any listener; never logged):
                            comes back (listener "late")
   GET  /__control/sent     how many bytes of `zeros` bodies went out since the
                            last reset, as a decimal
+  GET  /__control/silent-connections  how many connections the silent
+                           listener has taken
   GET  /__control/log      the log, one block per request, in arrival order:
                              REQUEST <listener> <method> <target>
                              H <name>: <value>      (as received, in order)
@@ -45,6 +49,8 @@ ANSWER (every field optional):
   stall           seconds to wait before answering (the server's stop ends it)
   pause_bytes     after this many body bytes, wait pause_seconds (default 1)
                   before the rest: a download caught in the middle
+  trickle_bytes   the body this many bytes at a time, trickle_seconds
+                  (default 1) apart: a server that is slow on purpose
   basic_auth      "user:password": a 401 Basic challenge instead, until a
                   request carries exactly these credentials
   zeros           a body of that many zero bytes (its Content-Length unless
@@ -149,6 +155,8 @@ class Handler(BaseHTTPRequestHandler):
         elif what == "open-late" and self.command == "POST":
             LATE.open()
             self.plain(200, b"ok")
+        elif what == "silent-connections" and self.command == "GET":
+            self.plain(200, str(len(SILENT.held)).encode("ascii"))
         elif what == "log" and self.command == "GET":
             lines = []
             with STATE.lock:
@@ -206,6 +214,14 @@ class Handler(BaseHTTPRequestHandler):
         if "send_bytes" in answer:
             self.wfile.write(body[: int(answer["send_bytes"])])
             self.wfile.flush()
+            return
+        if "trickle_bytes" in answer:
+            step = max(1, int(answer["trickle_bytes"]))
+            for start in range(0, len(body), step):
+                self.wfile.write(body[start:start + step])
+                self.wfile.flush()
+                if STATE.stopping.wait(float(answer.get("trickle_seconds", 1))):
+                    return
             return
         if "pause_bytes" in answer:
             head = int(answer["pause_bytes"])
@@ -367,6 +383,32 @@ class LateListener:
 
 
 LATE = LateListener()
+SILENT = None
+
+
+class SilentListener:
+    """Accepts connections and holds them open without a word."""
+
+    def __init__(self):
+        self.socket = socket.socket()
+        self.socket.bind(("127.0.0.1", 0))
+        self.socket.listen(16)
+        self.port = self.socket.getsockname()[1]
+        self.held = []
+        threading.Thread(target=self.run, daemon=True).start()
+
+    def run(self):
+        while True:
+            try:
+                connection, _ = self.socket.accept()
+            except OSError:
+                return
+            self.held.append(connection)
+
+    def close(self):
+        self.socket.close()
+        for connection in self.held:
+            connection.close()
 
 
 def main():
@@ -398,6 +440,8 @@ def main():
     ]
     for server in servers:
         threading.Thread(target=server.serve_forever, daemon=True).start()
+    global SILENT
+    SILENT = SilentListener()
 
     ports = {s.name: s.server_address for s in servers}
     values = {
@@ -410,6 +454,7 @@ def main():
         "TAVRIN_TEST_HTTPS_ALT_PORT": ports["https_alt"][1],
         "TAVRIN_TEST_REFUSED_PORT": refused_port(),
         "TAVRIN_TEST_LATE_PORT": LATE.port,
+        "TAVRIN_TEST_SILENT_PORT": SILENT.port,
     }
     temporary = args.ready_file + ".part"
     with open(temporary, "w") as f:
@@ -425,6 +470,7 @@ def main():
         server.shutdown()
         server.server_close()
     LATE.close()
+    SILENT.close()
     return 0
 
 

@@ -52,6 +52,10 @@ std::string AnswerJson(const ScriptedAnswer& answer) {
   if (answer.sendBytes) json << ", \"send_bytes\": " << *answer.sendBytes;
   if (answer.resetBytes) json << ", \"reset_bytes\": " << *answer.resetBytes;
   if (answer.stallSeconds > 0) json << ", \"stall\": " << answer.stallSeconds;
+  if (answer.trickleBytes) {
+    json << ", \"trickle_bytes\": " << *answer.trickleBytes
+         << ", \"trickle_seconds\": " << answer.trickleSeconds;
+  }
   if (answer.pauseBytes) {
     json << ", \"pause_bytes\": " << *answer.pauseBytes
          << ", \"pause_seconds\": " << answer.pauseSeconds;
@@ -129,6 +133,10 @@ void ScriptAnswer(const std::string& path, const ScriptedAnswer& answer) {
 void ResetTestServers() { Control("POST", "reset"); }
 
 void OpenLateListener() { Control("POST", "open-late"); }
+
+unsigned SilentConnections() {
+  return static_cast<unsigned>(std::stoul("0" + Control("GET", "silent-connections")));
+}
 
 std::vector<LoggedRequest> TestServerLog() {
   std::vector<LoggedRequest> log;

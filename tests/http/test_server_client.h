@@ -29,6 +29,9 @@ struct ScriptedAnswer {
   // After this many body bytes, wait pauseSeconds before the rest.
   std::optional<uint32_t> pauseBytes;
   double pauseSeconds = 1;
+  // The body this many bytes at a time, trickleSeconds apart.
+  std::optional<uint32_t> trickleBytes;
+  double trickleSeconds = 1;
   // "user:password": a 401 Basic challenge until a request carries them.
   std::optional<std::string> basicAuth;
 };
@@ -69,3 +72,5 @@ void ResetTestServers();
 // Plain HTTP starts listening on TAVRIN_TEST_LATE_PORT, as listener "late".
 void OpenLateListener();
 std::vector<LoggedRequest> TestServerLog();
+// The connections the silent listener (TAVRIN_TEST_SILENT_PORT) has taken.
+unsigned SilentConnections();

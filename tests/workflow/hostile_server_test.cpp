@@ -71,6 +71,10 @@ struct Row {
   std::string keptSha256 = {};
   uint32_t sequenceAfter = 0;
   std::string sha256After = {};
+  // A header that no request may bring to the server, or null.
+  const char* neverSent = nullptr;
+  // How long the run may take once it is driven (0: kRunMs).
+  DWORD endMs = 0;
 };
 
 // One exchange with a control path of the test servers that their client
@@ -366,7 +370,9 @@ void RunRow(const Row& row) {
       PressButton(dialog, IDC_CLOSE_BUTTON);
     }
     // Nothing waits for a request still under way.
-    const DWORD endMs = row.drive == Drive::YesThenTerminate ? 5000 : kRunMs;
+    const DWORD endMs = row.drive == Drive::YesThenTerminate ? 5000
+                        : row.endMs                          ? row.endMs
+                                                             : kRunMs;
     EXPECT_TRUE(waitForEnd(endMs)) << "still running";
   }
   strangers.Look();
@@ -378,6 +384,11 @@ void RunRow(const Row& row) {
   std::vector<std::string> listeners;
   for (const LoggedRequest& request : log) listeners.push_back(request.listener);
   EXPECT_EQ(listeners, row.listeners);
+  for (const LoggedRequest& request : log) {
+    if (row.neverSent) {
+      EXPECT_EQ(request.Values(row.neverSent), std::vector<std::string>{}) << request.target;
+    }
+  }
   // A Location longer than Wine's header line: the download asked for a cut
   // copy of it, never for more than was received.
   const std::string location = row.check.location.value_or("");
@@ -591,6 +602,78 @@ TEST(HostileServer, NothingUnwholeOrUnpinnedIsStartedAndTheExitCodeHolds) {
       // Saving fails: silently, even after /f, which must not read as "no update".
       {"a read-only installer folder", url("http", "/check"), "0", whole, std::nullopt,
        Drive::Unseen, checked, false, 1, "TAVRIN_TEST_READ_ONLY_DISK_PROFILES", L"/f "},
+      // Four bytes every two seconds: ended once 60 s bring less than 16 KiB.
+      [&] {
+        Row r{"a download that trickles",
+              url("http", "/check"),
+              "0",
+              offer,
+              body([](ScriptedAnswer& a) {
+                a.trickleBytes = 4;
+                a.trickleSeconds = 2;
+              }),
+              Drive::YesThenEnd,
+              downloaded,
+              false,
+              1};
+        r.endMs = 150000;
+        return r;
+      }(),
+      // The pin decides before any challenge is answered: the URL's password
+      // goes to nobody who has not shown the pinned certificate.
+      [&] {
+        std::string impostor = url("https_other", "/check");
+        impostor.insert(impostor.find("//") + 2, "updater:s3cret@");
+        Row r{"the URL's password, another certificate asking for it, pinned",
+              impostor,
+              "1",
+              body([](ScriptedAnswer& a) { a.basicAuth = "updater:s3cret"; }),
+              std::nullopt,
+              Drive::Unseen,
+              other,
+              false,
+              1};
+        r.neverSent = "Authorization";
+        return r;
+      }(),
+      // No proxy in use: nobody's password to ask for.
+      [&] {
+        Row r{"a 407 with a challenge and no proxy",
+              url("http", "/check"),
+              "0",
+              body([](ScriptedAnswer& a) {
+                a.status = 407;
+                a.headers = {{"Proxy-Authenticate", "Basic realm=\"proxy\""}};
+              }),
+              std::nullopt,
+              Drive::Unseen,
+              checked,
+              false,
+              1};
+        r.neverSent = "Proxy-Authorization";
+        return r;
+      }(),
+      {"the pinned certificate behind another leaf, pinned",
+       url("https_beside", "/check"),
+       "1",
+       whole,
+       std::nullopt,
+       Drive::Unseen,
+       {"https_beside"},
+       false,
+       1},
+      // With the pin on every hop is https: the plain server is never asked.
+      {"a pinned check redirected to plain http, after /f",
+       url("https_pinned", "/check"),
+       "1",
+       Redirect(302, url("http", "/dl/setup.exe")),
+       whole,
+       Drive::NoUpdateThenOk,
+       {"https_pinned"},
+       false,
+       1,
+       nullptr,
+       L"/f "},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.what);

@@ -92,3 +92,11 @@ TEST(ReminderPendingAtStart, NeedsBothReadsAndANonZeroMode) {
     EXPECT_EQ(ReminderPendingAtStart(c.stored), c.pending) << c.what;
   }
 }
+
+TEST(UnreachedRetrySeconds, GrowsFrom90SecondsToAnHour) {
+  const std::uint32_t expected[] = {90, 90, 180, 360, 720, 1440, 2880, 3600, 3600};
+  for (std::uint32_t n = 0; n < sizeof expected / sizeof expected[0]; ++n) {
+    EXPECT_EQ(UnreachedRetrySeconds(n), expected[n]) << n;
+  }
+  EXPECT_EQ(UnreachedRetrySeconds(0xFFFFFFFFu), 3600u);
+}

@@ -443,10 +443,10 @@ TEST_F(ReminderTest, WaitingCopyChecksOnlyWhenItsTickFindsThePostponementOver) {
 }
 
 // A due check that never reaches the server (offline, a server the pin
-// refuses, a gateway that cannot reach it) keeps the whole reminder, and the
-// copy waits on, hidden; a later tick that reaches the server clears the
-// schedule as any answer does. A proxy's 407 keeps the reminder too, but
-// ends the copy rather than ask again at every tick.
+// refuses, a gateway that cannot reach it, one that never answers) keeps the
+// whole reminder, and the copy waits on, hidden; a later tick that reaches
+// the server clears the schedule as any answer does. A proxy's 407 keeps the
+// reminder too, but ends the copy rather than ask again at every tick.
 TEST_F(ReminderTest, DueCheckThatNeverReachesTheServerKeepsTheReminder) {
   const int64_t due = UnixNow() - kDay;
   const std::string late =
@@ -464,20 +464,70 @@ TEST_F(ReminderTest, DueCheckThatNeverReachesTheServerKeepsTheReminder) {
     const char* pin;
     bool waits;  // else it ends with 1
   };
+  ScriptedAnswer silent;
+  silent.stallSeconds = 600;
+  const std::string silentTls =
+      TestServerUrl("https", "127.0.0.1", TestServerPort("TAVRIN_TEST_SILENT_PORT"), "/check");
   for (const Unreached& c :
        {Unreached{"another certificate, pinned", impostor, "1", true},
         Unreached{"a gateway's 503", Http("/check-503"), "0", true},
         Unreached{"a proxy's 407 that asks nothing", Http("/check-407"), "0", false},
-        Unreached{"nothing listening", late, "0", true}}) {
+        Unreached{"nothing listening", late, "0", true},
+        Unreached{"a server that never answers", Http("/check-silent"), "0", true},
+        Unreached{"a TLS server that never answers, pinned", silentTls, "1", true}}) {
     SCOPED_TRACE(c.what);
     ResetTestServers();
     ScriptAnswer("/check", NoUpdate());
     ScriptAnswer("/check-503", status(503));
     ScriptAnswer("/check-407", status(407));
+    ScriptAnswer("/check-silent", silent);
     HWND waiting = StartWaitingCopy(1, due, {}, c.url, c.pin);
     ASSERT_TRUE(waiting);
     const Schedule before = ReadSchedule();
     Deliver(waiting, WM_TIMER, 100);
+    if (c.url == silentTls) {
+      // Not even a handshake: the check is given up at its time limit, the
+      // reminder kept, and a later tick connects again.
+      ASSERT_TRUE(WaitUntil([] { return SilentConnections() >= 1; }, kSeenMs));
+      const unsigned first = SilentConnections();
+      EXPECT_TRUE(WaitUntil(
+          [&] {
+            if (SilentConnections() > first) return true;
+            Deliver(waiting, WM_TIMER, 100);
+            return false;
+          },
+          150000))
+          << "the silent check was never given up";
+      EXPECT_TRUE(StillRunning(0));
+      EXPECT_FALSE(::IsWindowVisible(waiting));
+      EXPECT_EQ(ReadSchedule().delayMode, 1u);
+      EXPECT_EQ(ReadSchedule().lastTime, due);
+      m_process.reset();
+      continue;
+    }
+    if (c.url == Http("/check-silent")) {
+      // The check gives up on its own (ticks meanwhile start no second
+      // one), keeps the reminder, and a later tick is offered the update.
+      ASSERT_TRUE(WaitUntil([] { return TestServerLog().size() == 1; }, kSeenMs));
+      ScriptAnswer("/check-silent", Redirect("/installer.exe"));
+      EXPECT_TRUE(WaitUntil(
+          [&] {
+            // Read first: the schedule is cleared only after a second check.
+            const bool kept = ReadSchedule().delayMode == 1u;
+            if (ChecksLogged() > 1) return true;
+            EXPECT_TRUE(kept) << "cleared before any answer";
+            Deliver(waiting, WM_TIMER, 100);
+            return false;
+          },
+          90000))
+          << "the silent check was never given up";
+      EXPECT_TRUE(WaitForShownDialog(m_process->Id(), kSeenMs)) << "no offer";
+      EXPECT_EQ(ChecksLogged(), 2u);
+      ExpectReset(ReadSchedule(), UnixNow() - 120);
+      PostClose(waiting);
+      EXPECT_EQ(ExitCode(), 1u);
+      continue;
+    }
     if (c.url != late) {
       EXPECT_TRUE(WaitUntil([] { return TestServerLog().size() == 1; }, kSeenMs)) << "not asked";
     }
@@ -506,6 +556,27 @@ TEST_F(ReminderTest, DueCheckThatNeverReachesTheServerKeepsTheReminder) {
     EXPECT_EQ(ChecksLogged(), 1u);
     ExpectReset(ReadSchedule(), reached);
   }
+}
+
+// Asked to check now while a due check still waits for its answer: the
+// reminder stays until that answer comes, which is then shown at once.
+TEST_F(ReminderTest, CheckNowWhileADueCheckWaitsKeepsTheReminderUntilTheAnswer) {
+  ScriptedAnswer slow = NoUpdate();
+  slow.stallSeconds = 4;
+  ScriptAnswer("/check", slow);
+  HWND waiting = StartWaitingCopy(1, UnixNow() - kDay);
+  ASSERT_TRUE(waiting);
+  Deliver(waiting, WM_TIMER, 100);
+  ASSERT_TRUE(WaitUntil([] { return ChecksLogged() == 1; }, kSeenMs));
+  Deliver(waiting, g_updateNow);
+  EXPECT_EQ(ReadSchedule().delayMode, 1u) << "cleared before any answer";
+  const int64_t before = UnixNow();
+  ASSERT_TRUE(WaitForShownDialog(m_process->Id(), kSeenMs));
+  EXPECT_EQ(Utf8(ControlText(waiting, IDC_MESSAGE_TEXT)), "No software update is required");
+  ExpectReset(ReadSchedule(), before - 10);
+  EXPECT_EQ(ChecksLogged(), 1u);
+  PostClose(waiting);
+  EXPECT_EQ(ExitCode(), 1u);
 }
 
 TEST_F(ReminderTest, MessagesToAWaitingCopy) {

@@ -324,7 +324,8 @@ TEST_F(OfferTest, YesDownloadsTheLocationRunsTheInstallerAndTakesItsVerdict) {
   const Case cases[] = {
       {"302, relative location", false, 302, "/dl/setup.exe?v=2", "/dl/setup.exe?v=2", "http", 0,
        0},
-      {"303, absolute location elsewhere", true, 303, Http("/dl/other.exe"), "/dl/other.exe",
+      // Over plain http: with the pin on, a Location must stay on https.
+      {"303, absolute location elsewhere", false, 303, Http("/dl/other.exe"), "/dl/other.exe",
        "http", 3010, 1},
       {"302 over https, location without a slash", true, 302, "dl/setup.exe", "/dl/setup.exe",
        "https_pinned", 0, 0},
@@ -676,9 +677,12 @@ constexpr char kInternetSettingsKey[] =
 // object; then the settings are put back as they were.
 class ScopedUserProxy {
  public:
-  explicit ScopedUserProxy(unsigned port)
+  // `bypass`: the hosts it does not serve, as ProxyOverride lists them.
+  explicit ScopedUserProxy(unsigned port, const wchar_t* bypass = L"")
       : m_server(Hive::User, L"Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings",
                  L"ProxyServer", REG_SZ, L"127.0.0.1:" + std::to_wstring(port)),
+        m_bypass(Hive::User, L"Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings",
+                 L"ProxyOverride", REG_SZ, bypass),
         m_enabled(ReadValue(Hive::User, kInternetSettingsKey, "ProxyEnable")) {
     SetDword(Hive::User, kInternetSettingsKey, "ProxyEnable", 1);
   }
@@ -695,6 +699,7 @@ class ScopedUserProxy {
 
  private:
   ScopedStringValue m_server;
+  ScopedStringValue m_bypass;
   std::optional<RegistryValue> m_enabled;
 };
 
@@ -725,10 +730,10 @@ using ProxyTest = UpdateWorkflowTest;
 
 // The user's proxy from Internet Options, a real one: the check and the
 // download go through it, pinned https through its tunnel, its password is
-// asked once, and a proxy that is down or a prompt that is cancelled end the
-// run quietly.
+// asked once and goes to it alone, and a proxy that is down or a prompt that
+// is cancelled end the run quietly.
 TEST_F(ProxyTest, ChecksAndDownloadsGoThroughTheUsersProxy) {
-  enum class Prompt { None, Typed, Cancelled };
+  enum class Prompt { None, Typed, Cancelled, Wrong };
   struct Case {
     const char* what;
     const char* proxyPort;  // the variable naming its port
@@ -736,6 +741,9 @@ TEST_F(ProxyTest, ChecksAndDownloadsGoThroughTheUsersProxy) {
     bool secure;            // the pinned https server, pin on
     Prompt prompt;
     bool installed;  // else a quiet end with 1 and nothing asked of the server
+    // The offer names "localhost", which the proxy settings send direct,
+    // and that server answers the download with a proxy's 407.
+    bool directImpostor = false;
   };
   const Case cases[] = {
       {"plain forwarding", "TAVRIN_TEST_PROXY_PORT", "TAVRIN_TEST_PROXY_LOG", false, Prompt::None,
@@ -749,6 +757,12 @@ TEST_F(ProxyTest, ChecksAndDownloadsGoThroughTheUsersProxy) {
       {"the password prompt cancelled", "TAVRIN_TEST_AUTH_PROXY_PORT", "TAVRIN_TEST_AUTH_PROXY_LOG",
        false, Prompt::Cancelled, false},
       {"a proxy that is down", "TAVRIN_TEST_REFUSED_PORT", nullptr, false, Prompt::None, false},
+      // The proxy refuses it with a 401 (tinyproxy), which asks nothing more.
+      {"a wrong password", "TAVRIN_TEST_AUTH_PROXY_PORT", "TAVRIN_TEST_AUTH_PROXY_LOG", false,
+       Prompt::Wrong, false},
+      {"the password typed, then a 407 from a server that is no proxy",
+       "TAVRIN_TEST_AUTH_PROXY_PORT", "TAVRIN_TEST_AUTH_PROXY_LOG", false, Prompt::Typed, false,
+       true},
   };
   const std::wstring user = Wide(TestServerValue("TAVRIN_TEST_AUTH_PROXY_USER"));
   const std::wstring password = Wide(TestServerValue("TAVRIN_TEST_AUTH_PROXY_PASSWORD"));
@@ -759,8 +773,16 @@ TEST_F(ProxyTest, ChecksAndDownloadsGoThroughTheUsersProxy) {
     ScriptedAnswer download;
     download.body = Installer();
     ScriptOffer(download);
+    if (c.directImpostor) {
+      ScriptAnswer("/check", Redirect(302, TestServerUrl("http", "localhost",
+                                                         TestServerPort("TAVRIN_TEST_HTTP_PORT"),
+                                                         "/dl/setup.exe")));
+      download.status = 407;
+      download.headers = {{"Proxy-Authenticate", "Basic realm=\"proxy\""}};
+      ScriptAnswer("/dl/setup.exe", download);
+    }
     const size_t logStart = c.proxyLog ? ProxyLogSize(c.proxyLog) : 0;
-    const ScopedUserProxy proxy(TestServerPort(c.proxyPort));
+    const ScopedUserProxy proxy(TestServerPort(c.proxyPort), L"localhost");
 
     ASSERT_TRUE(Start("", c.secure ? Pinned("/check") : Http("/check"), c.secure ? "1" : "0"));
     int prompts = 0;
@@ -772,6 +794,8 @@ TEST_F(ProxyTest, ChecksAndDownloadsGoThroughTheUsersProxy) {
           if (HWND prompt = FindCredentialPrompt(m_process->Id())) {
             if (++prompts == 1 && c.prompt == Prompt::Typed) {
               AnswerCredentialPrompt(prompt, user, password);
+            } else if (prompts == 1 && c.prompt == Prompt::Wrong) {
+              AnswerCredentialPrompt(prompt, user, password + L"-wrong");
             } else {
               PressButton(prompt, IDCANCEL);
             }
@@ -793,10 +817,20 @@ TEST_F(ProxyTest, ChecksAndDownloadsGoThroughTheUsersProxy) {
         << "still running";
     EXPECT_EQ(prompts, c.prompt == Prompt::None ? 0 : 1);
     EXPECT_FALSE(otherView);
-    EXPECT_EQ(offered, c.installed);
+    EXPECT_EQ(offered, c.installed || c.directImpostor);
     EXPECT_EQ(code, c.installed ? 0u : 1u);
 
     const std::vector<LoggedRequest> log = TestServerLog();
+    if (c.directImpostor) {
+      // Asked directly, the server gets nothing of the proxy's password.
+      ASSERT_EQ(log.size(), 2u);
+      EXPECT_EQ(log[1].target, "/dl/setup.exe");
+      EXPECT_EQ(log[1].Values("Proxy-Authorization"), std::vector<std::string>{});
+      EXPECT_EQ(log[1].Values("Via"), std::vector<std::string>{}) << "it went through the proxy";
+      EXPECT_EQ(InstallerStarts().size(), 0u);
+      TearDown();
+      continue;
+    }
     if (!c.installed) {
       EXPECT_EQ(log.size(), 0u);
       EXPECT_EQ(InstallerStarts().size(), 0u);
