@@ -12,6 +12,8 @@ namespace {
 
 using ChangeWindowMessageFilterExFunction = BOOL(WINAPI*)(HWND, UINT, DWORD, void*);
 constexpr DWORD kMessageFilterAllow = 1;  // MSGFLT_ALLOW
+// How long the end of the dialog waits for a check thread that is returning.
+constexpr DWORD kCheckThreadGraceMs = 500;
 
 // Lets the registered messages of a lower-privileged copy through to
 // `window`, where the platform has such a filter at all.
@@ -140,7 +142,10 @@ LRESULT CMainDialog::OnDestroy() {
   m_picture.StopAnimation();
   // The run is over: the proxy's password kept for it goes now.
   HttpRequest::ForgetKeptCredentials();
-  if (CheckThreadRunning()) {
+  // A check thread that has just posted the close is only returning: it is
+  // given a moment to end, so that this run ends the ordinary way.
+  if (CheckThreadRunning() &&
+      ::WaitForSingleObject(m_hCheckThread, kCheckThreadGraceMs) != WAIT_OBJECT_0) {
     // The check thread may be anywhere: inside WinInet, inside the heap, or
     // waiting for an installer. Ending it alone (TerminateThread) could leave
     // a lock it held taken for good, and the rest of the teardown (this
