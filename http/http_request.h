@@ -68,6 +68,9 @@ class IHttpCallback {
   virtual int OnResponse(int status, const HttpResponse* response) = 0;
   // code is an HttpError; the result is ignored.
   virtual int OnError(int code, DWORD detail) = 0;
+  // A challenge that qualifies is about to bring up the password prompt:
+  // false answers it with Cancel instead.
+  virtual bool OnChallenge() { return true; }
 
  protected:
   // Not deleted through this interface: the dialog owns itself.

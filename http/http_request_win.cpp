@@ -487,7 +487,9 @@ int HttpRequest::Exchange(HINTERNET hRoot, HINTERNET hConnection, const std::str
                     m_urlParts.dwPasswordLength);
     }
     if (answer.Empty()) {
-      if (!AskUser(hRoot, hRequest.Get(), challenger, answer)) {
+      // The prompt waits for the user, who may take longer than any limit
+      // on the answer: the caller says whether it still wants one.
+      if (!m_callback->OnChallenge() || !AskUser(hRoot, hRequest.Get(), challenger, answer)) {
         if (challenger == Challenger::Proxy) g_proxyCredentials.Forget();
         break;
       }

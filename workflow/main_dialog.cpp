@@ -144,8 +144,10 @@ LRESULT CMainDialog::OnDestroy() {
   HttpRequest::ForgetKeptCredentials();
   // A check thread that has just posted the close is only returning: it is
   // given a moment to end, so that this run ends the ordinary way.
-  if (CheckThreadRunning() &&
-      ::WaitForSingleObject(m_hCheckThread, kCheckThreadGraceMs) != WAIT_OBJECT_0) {
+  const bool checkRunning =
+      CheckThreadRunning() &&
+      ::WaitForSingleObject(m_hCheckThread, kCheckThreadGraceMs) != WAIT_OBJECT_0;
+  if (checkRunning || AbandonedThreadRunning()) {
     // The check thread may be anywhere: inside WinInet, inside the heap, or
     // waiting for an installer. Ending it alone (TerminateThread) could leave
     // a lock it held taken for good, and the rest of the teardown (this

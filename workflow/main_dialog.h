@@ -57,11 +57,13 @@ class CMainDialog : public CDialogBase<CMainDialog>, public IHttpCallback {
   // installer (saved, started, waited for, deleted); errors: no update.
   int OnResponse(int status, const HttpResponse* response) override;
   int OnError(int code, DWORD detail) override;
+  bool OnChallenge() override { return ClaimAnswer(); }
   // On a check thread: a newer check has replaced this one.
   bool Abandoned() const;
-  // On a check thread: the head of the answer has come; the time limit no
-  // longer applies.
-  void OnAnswerHead();
+  // On a check thread: the head of the answer has come, so the time limit
+  // no longer applies. False when the limit gave this check up first: then
+  // nothing of its answer may be used.
+  bool ClaimAnswer();
 
  private:
   friend DWORD CheckThreadProc(CMainDialog* dialog);
@@ -189,11 +191,18 @@ class CMainDialog : public CDialogBase<CMainDialog>, public IHttpCallback {
   bool m_retryDueCheck = false;
   // Due checks in a row that never reached the server. Dialog thread only.
   uint32_t m_unreachedChecks = 0;
-  // Counts the check threads started; a thread whose number is not the
-  // current one was given up. Written by the dialog's thread.
-  std::atomic<uint32_t> m_checkGeneration{0};
-  // The current check has had its answer's head (or has ended).
-  std::atomic<bool> m_answerHeadArrived{false};
+  // Twice the number of the current check thread (a thread whose number is
+  // not the current one was given up), plus one once its answer's head has
+  // come. The thread claims the answer and the time limit gives the thread
+  // up each with one exchange, so exactly one of them wins.
+  std::atomic<uint32_t> m_checkClaim{0};
+  // Check threads given up where they hang: the end of the run must not
+  // free what they still use, so it ends the process while one runs. Their
+  // handles are kept open; past the last slot, any end counts as one.
+  static constexpr size_t kAbandonedSlots = 8;
+  HANDLE m_hAbandonedThreads[kAbandonedSlots] = {};
+  size_t m_abandonedCount = 0;
+  bool AbandonedThreadRunning() const;
   std::string m_checkUrl;  // empty when the ANSI code page cannot hold it
   // The check URL as the command line gave it, for the copy's command lines.
   std::wstring m_checkUrlText;

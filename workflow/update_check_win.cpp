@@ -47,11 +47,14 @@ DWORD WINAPI CheckThreadEntry(void* parameter) {
 class HeadWatch : public IHttpBodySink {
  public:
   HeadWatch(CMainDialog& dialog, IHttpBodySink& sink) : m_dialog(dialog), m_sink(sink) {}
+  // The file's own checks before the body (a release statement fetched)
+  // count towards the time limit.
   bool BeginBody(DWORD length) override {
-    m_dialog.OnAnswerHead();
-    return m_sink.BeginBody(length);
+    return !m_dialog.Abandoned() && m_sink.BeginBody(length) && m_dialog.ClaimAnswer();
   }
-  bool TakeBody(const void* data, DWORD size) override { return m_sink.TakeBody(data, size); }
+  bool TakeBody(const void* data, DWORD size) override {
+    return !m_dialog.Abandoned() && m_sink.TakeBody(data, size);
+  }
 
  private:
   CMainDialog& m_dialog;
@@ -104,10 +107,9 @@ void StoreServerDay(const char* value, void*) {
 }  // namespace
 
 void CMainDialog::StartCheckThread(HANDLE predecessor) {
-  const uint32_t generation = m_checkGeneration + 1;
+  const uint32_t generation = (m_checkClaim >> 1) + 1;
   auto* start = new (std::nothrow) CheckThreadStart{this, predecessor, generation};
-  m_answerHeadArrived = false;
-  m_checkGeneration = generation;
+  m_checkClaim = generation << 1;
   HANDLE thread =
       start ? ::CreateThread(nullptr, 0, &CheckThreadEntry, start, 0, &m_checkThreadId) : nullptr;
   if (thread) {
@@ -124,18 +126,33 @@ void CMainDialog::StartCheckThread(HANDLE predecessor) {
   }
 }
 
-bool CMainDialog::Abandoned() const { return t_checkGeneration != m_checkGeneration; }
+bool CMainDialog::Abandoned() const { return (m_checkClaim & ~1u) != (t_checkGeneration << 1); }
 
-void CMainDialog::OnAnswerHead() {
-  if (!Abandoned()) m_answerHeadArrived = true;
+bool CMainDialog::ClaimAnswer() {
+  const uint32_t mine = t_checkGeneration << 1;
+  uint32_t seen = mine;
+  return m_checkClaim.compare_exchange_strong(seen, mine | 1) || seen == (mine | 1);
+}
+
+bool CMainDialog::AbandonedThreadRunning() const {
+  if (m_abandonedCount > kAbandonedSlots) return true;
+  for (size_t i = 0; i < m_abandonedCount; ++i) {
+    DWORD code = 0;
+    if (::GetExitCodeThread(m_hAbandonedThreads[i], &code) && code == STILL_ACTIVE) return true;
+  }
+  return false;
 }
 
 LRESULT CMainDialog::OnAnswerLimit() {
   ::KillTimer(WindowHandle(), kAnswerLimitTimerId);
-  if (m_answerHeadArrived || !CheckThreadRunning()) return 0;
+  uint32_t seen = m_checkClaim;
+  if ((seen & 1) || !CheckThreadRunning()) return 0;
+  // The head may come at this very moment: then the thread has won.
+  if (!m_checkClaim.compare_exchange_strong(seen, ((seen >> 1) + 1) << 1)) return 0;
   // Left where it is; its handle stays open, and the next check does not
   // wait for it.
-  ++m_checkGeneration;
+  if (m_abandonedCount < kAbandonedSlots) m_hAbandonedThreads[m_abandonedCount] = m_hCheckThread;
+  ++m_abandonedCount;
   m_hCheckThread = nullptr;
   // As a check that could not reach the server: a due one keeps the
   // reminder and is tried again later, any other means no update.
@@ -201,8 +218,7 @@ DWORD CheckThreadProc(CMainDialog* dialog) {
 
 int CMainDialog::OnResponse(int status, const HttpResponse* response) {
   // A check given up for its time limit has no say any more.
-  if (Abandoned()) return 0;
-  OnAnswerHead();
+  if (!ClaimAnswer()) return 0;
   WaitForWindow();
   OnServerAnswered();
   if (status == 200) return InstallFromBody();
@@ -214,8 +230,7 @@ int CMainDialog::OnResponse(int status, const HttpResponse* response) {
 }
 
 int CMainDialog::OnError(int code, DWORD detail) {
-  if (Abandoned()) return 1;
-  OnAnswerHead();
+  if (!ClaimAnswer()) return 1;
   WaitForWindow();
   // A download that could not be saved (no folder, a full disk) ends
   // silently, as every failure of the installer's own steps does.
