@@ -210,9 +210,6 @@ class CMainDialog : public CDialogBase<CMainDialog>, public IHttpCallback {
   // Where the running request's 200 body goes. Set and read by the check
   // thread only, for the length of its request.
   InstallerFile* m_installerFile = nullptr;
-  // The URL the running request asks, whose 200 is the installer. Check
-  // thread only, like m_installerFile.
-  std::string m_requestUrl;
   HWND m_hText = nullptr;
   HWND m_hYesButton = nullptr;
   HWND m_hLaterButton = nullptr;

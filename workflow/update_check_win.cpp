@@ -190,7 +190,6 @@ DWORD CheckThreadProc(CMainDialog* dialog) {
     // when the request is over, unless it was started and waited for.
     InstallerFile installer(url, dialog->m_pinCertificate);
     dialog->m_installerFile = &installer;
-    dialog->m_requestUrl = url;
     HttpRequest request(dialog, parts, dialog->m_pinCertificate);
     if (!lastUpdate.empty()) request.SetLastInstalledUpdate(lastUpdate.c_str());
     // The check, not the download, says which share the machine is in and
